@@ -1,0 +1,14 @@
+// The library's exported functions: the native methods of the Java host classes in
+// torvane.plexide.scm.cvs.native_.registry, under their JNI short names.
+#include <jni.h>
+
+#include "registry/operations.h"
+
+extern "C" {
+
+JNIEXPORT jobject JNICALL Java_torvane_plexide_scm_cvs_native_1_registry_CVSWin32RegKey_getValue(
+    JNIEnv* env, jobject self, jstring name) {
+    return cvsreg::get_value(env, self, name);
+}
+
+}  // extern "C"

@@ -1,0 +1,62 @@
+package torvane.plexide.scm.cvs.native_.registry;
+
+import java.util.Iterator;
+
+/**
+ * One walk over the value names of a registry key, in the registry's index order.
+ *
+ * <p>The whole state of the walk lives in this object's fields, which native code reads and
+ * writes. The key is opened by the first {@link #hasNext()} or {@link #next()} and held open
+ * until the last name has been handed out or the enumeration fails. An iterator must not be
+ * driven from two threads at once; different iterators are independent.
+ */
+public class CVSWin32RegKeyNameIterator implements Iterator<String> {
+    static {
+        System.loadLibrary("CVSWin32RegKey");
+    }
+
+    /** The handle value of the key under which {@link #m_path} is opened. */
+    private final int m_root;
+    /** The subkey path below the root. */
+    private final String m_path;
+    /** The open key's handle value while the walk is open. */
+    private int m_hkey;
+    /** The longest value name at opening, plus one for the terminator. */
+    private int m_maxsize;
+    /** -1 before the walk is opened; afterwards the index of the next name. */
+    private int m_index = -1;
+    /** The number of values the key held when the walk was opened. */
+    private int m_count;
+
+    /**
+     * @param root a predefined root or the handle value of an open key
+     * @param path the subkey path below {@code root}; null or "" names {@code root} itself
+     */
+    public CVSWin32RegKeyNameIterator(int root, String path) {
+        m_root = root;
+        m_path = path;
+    }
+
+    /**
+     * Opens the walk if it is not open yet, then tells whether a name is left.
+     *
+     * @return true while names are left; false at the end, and false with an exception raised
+     *     when the walk cannot be opened
+     * @throws CVSWin32RegKeyException "open key failed" or "query info key failed" when the walk
+     *     cannot be opened; the walk stays unopened, so a later call tries again
+     */
+    @Override
+    public native boolean hasNext();
+
+    /**
+     * Opens the walk if it is not open yet, then hands out the next value name.
+     *
+     * @return the next value name
+     * @throws java.util.NoSuchElementException "past end of enumeration" when no name is left
+     * @throws CVSWin32RegKeyException "open key failed" or "query info key failed" when the walk
+     *     cannot be opened; "enum value failed" when the key changed under the walk so that the
+     *     name cannot be read, which ends the walk
+     */
+    @Override
+    public native String next();
+}

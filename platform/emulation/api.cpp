@@ -1,0 +1,349 @@
+// The exported functions. Each registry function counts the call and honours an armed
+// failure before anything else, then checks its arguments in the order Windows does:
+// parameters, handle, access rights, deleted key.
+#include "regemu.h"
+
+#include "state.h"
+
+#include <cstring>
+#include <string>
+
+using namespace regemu;
+
+namespace {
+
+thread_local std::string lastImportError;
+
+template <class Body>
+LONG registryCall(Function function, Body &&body) noexcept {
+    try {
+        State &s = state();
+        s.calls.count(function);
+        if (LONG error = s.faults.check(function)) return error;
+        return body(s);
+    } catch (...) {
+        // Only allocation can throw here.
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+std::string_view valueNameOf(LPCSTR name) { return name ? std::string_view(name) : std::string_view(); }
+
+bool isDeleted(const Key &key) { return key.deleted.load(std::memory_order_relaxed); }
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
+    return registryCall(kOpenKey, [&](State &s) -> LONG {
+        if (!phkResult || (ulOptions & ~DWORD{REG_OPTION_OPEN_LINK})) return ERROR_INVALID_PARAMETER;
+        Ref ref;
+        if (LONG error = resolve(s, hKey, ref)) return error;
+        Path path;
+        if (LONG error = splitPath(lpSubKey, path)) return error;
+        std::shared_ptr<Key> target;
+        REGSAM granted;
+        {
+            TreeLock::Shared lock(s.tree);
+            if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+            Walk walk = walkPath(*ref.key, path);
+            if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
+            if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
+            target = walk.found ? *walk.found : ref.owner(s);
+        }
+        return s.handles.add(std::move(target), granted, phkResult);
+    });
+}
+
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass*/, DWORD dwOptions,
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
+                     PHKEY phkResult, LPDWORD lpdwDisposition) {
+    return registryCall(kCreateKey, [&](State &s) -> LONG {
+        constexpr DWORD kOptions =
+            REG_OPTION_VOLATILE | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK;
+        if (Reserved != 0 || !phkResult || (dwOptions & ~kOptions)) return ERROR_INVALID_PARAMETER;
+        Ref ref;
+        if (LONG error = resolve(s, hKey, ref)) return error;
+        Path path;
+        if (LONG error = splitPath(lpSubKey, path)) return error;
+        std::shared_ptr<Key> target;
+        REGSAM granted;
+        DWORD disposition = REG_OPENED_EXISTING_KEY;
+
+        auto openExisting = [&](const Walk &walk) -> LONG {
+            if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
+            target = walk.found ? *walk.found : ref.owner(s);
+            return ERROR_SUCCESS;
+        };
+
+        bool found = false;
+        {
+            // Most creates find the key already there: try without stopping other readers.
+            TreeLock::Shared lock(s.tree);
+            if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+            Walk walk = walkPath(*ref.key, path);
+            if (walk.matched == path.size()) {
+                if (LONG error = openExisting(walk)) return error;
+                found = true;
+            }
+        }
+        if (!found) {
+            TreeLock::Exclusive lock(s.tree);
+            if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+            Walk walk = walkPath(*ref.key, path);
+            if (walk.matched == path.size()) {
+                if (LONG error = openExisting(walk)) return error;
+            } else {
+                // The handle's rights count for its own key; deeper keys are opened
+                // along the way, so their denials count.
+                Key *parent = walk.deepest;
+                const bool allowed = parent == ref.key ? (ref.access & KEY_CREATE_SUB_KEY) != 0
+                                                       : (parent->denied & KEY_CREATE_SUB_KEY) == 0;
+                if (!allowed) return ERROR_ACCESS_DENIED;
+                if (LONG error = grantAccess(samDesired, 0, granted)) return error;
+                for (size_t i = walk.matched; i < path.size(); ++i) {
+                    const std::shared_ptr<Key> &child = addChild(*parent, path[i]);
+                    parent = child.get();
+                    if (i + 1 == path.size()) target = child;
+                }
+                disposition = REG_CREATED_NEW_KEY;
+            }
+        }
+        if (LONG error = s.handles.add(std::move(target), granted, phkResult)) return error;
+        if (lpdwDisposition) *lpdwDisposition = disposition;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegCloseKey(HKEY hKey) {
+    return registryCall(kCloseKey, [&](State &s) -> LONG {
+        if (rootIndex(hKey) >= 0) return ERROR_SUCCESS;
+        return s.handles.remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    });
+}
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData) {
+    return registryCall(kQueryValue, [&](State &s) -> LONG {
+        if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
+        Ref ref;
+        if (LONG error = resolve(s, hKey, ref)) return error;
+        if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+        std::shared_lock<std::shared_mutex> lock(ref.key->valuesLock);
+        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        const Value *value = ref.key->findValue(valueNameOf(lpValueName));
+        if (!value) return ERROR_FILE_NOT_FOUND;
+        const DWORD size = static_cast<DWORD>(value->data.size());
+        if (lpType) *lpType = value->type;
+        if (lpData) {
+            if (*lpcbData < size) {
+                *lpcbData = size;
+                return ERROR_MORE_DATA;
+            }
+            if (size) std::memcpy(lpData, value->data.data(), size);
+        }
+        if (lpcbData) *lpcbData = size;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
+                    DWORD cbData) {
+    return registryCall(kSetValue, [&](State &s) -> LONG {
+        std::string_view name = valueNameOf(lpValueName);
+        if (Reserved != 0 || (!lpData && cbData) || name.size() > kMaxValueNameLength)
+            return ERROR_INVALID_PARAMETER;
+        Ref ref;
+        if (LONG error = resolve(s, hKey, ref)) return error;
+        if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+        // Copied before locking; readers then see the old bytes or the new, whole.
+        std::vector<BYTE> data(lpData, lpData + cbData);
+        std::unique_lock<std::shared_mutex> lock(ref.key->valuesLock);
+        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        ref.key->setValue(name, dwType, std::move(data));
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    return registryCall(kDeleteValue, [&](State &s) -> LONG {
+        Ref ref;
+        if (LONG error = resolve(s, hKey, ref)) return error;
+        if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+        std::unique_lock<std::shared_mutex> lock(ref.key->valuesLock);
+        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        return ref.key->deleteValue(valueNameOf(lpValueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    });
+}
+
+LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+    return registryCall(kQueryInfoKey, [&](State &s) -> LONG {
+        if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
+        Ref ref;
+        if (LONG error = resolve(s, hKey, ref)) return error;
+        if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+        const Key &key = *ref.key;
+        TreeLock::Shared tree(s.tree);
+        std::shared_lock<std::shared_mutex> values(key.valuesLock);
+        if (isDeleted(key)) return ERROR_KEY_DELETED;
+        // Keys have no class: an empty one.
+        if (lpcchClass) {
+            if (lpClass && *lpcchClass > 0) lpClass[0] = '\0';
+            *lpcchClass = 0;
+        }
+        if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(key.children.size());
+        if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = key.childNameLengths.longest();
+        if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
+        if (lpcValues) *lpcValues = static_cast<DWORD>(key.values.size());
+        if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = key.valueNameLengths.longest();
+        if (lpcbMaxValueLen) *lpcbMaxValueLen = key.valueDataSizes.longest();
+        if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
+        if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    return registryCall(kEnumValue, [&](State &s) -> LONG {
+        if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
+            return ERROR_INVALID_PARAMETER;
+        Ref ref;
+        if (LONG error = resolve(s, hKey, ref)) return error;
+        if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+        std::shared_lock<std::shared_mutex> lock(ref.key->valuesLock);
+        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        if (dwIndex >= ref.key->values.size()) return ERROR_NO_MORE_ITEMS;
+        const Value &value = *ref.key->values[dwIndex];
+        // The name needs room for its terminator; the size asked for is not reported.
+        if (value.name.size() >= *lpcchValueName) return ERROR_MORE_DATA;
+        std::memcpy(lpValueName, value.name.data(), value.name.size());
+        lpValueName[value.name.size()] = '\0';
+        *lpcchValueName = static_cast<DWORD>(value.name.size());
+        if (lpType) *lpType = value.type;
+        const DWORD size = static_cast<DWORD>(value.data.size());
+        if (lpData) {
+            if (*lpcbData < size) {
+                *lpcbData = size;
+                return ERROR_MORE_DATA;
+            }
+            if (size) std::memcpy(lpData, value.data.data(), size);
+        }
+        if (lpcbData) *lpcbData = size;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    return registryCall(kDeleteKey, [&](State &s) -> LONG {
+        if (!lpSubKey) return ERROR_INVALID_PARAMETER;
+        Ref ref;
+        if (LONG error = resolve(s, hKey, ref)) return error;
+        Path path;
+        if (LONG error = splitPath(lpSubKey, path)) return error;
+        TreeLock::Exclusive lock(s.tree);
+        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        Walk walk = walkPath(*ref.key, path);
+        if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
+        // An empty path names the handle's own key; a root cannot go.
+        Key &target = *walk.deepest;
+        if (!target.parent || !target.children.empty() || (target.denied & DELETE))
+            return ERROR_ACCESS_DENIED;
+        deleteChild(*target.parent, target.name);
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
+    return registryCall(kDeleteTree, [&](State &s) -> LONG {
+        Ref ref;
+        if (LONG error = resolve(s, hKey, ref)) return error;
+        Path path;
+        if (LONG error = splitPath(lpSubKey, path)) return error;
+        TreeLock::Exclusive lock(s.tree);
+        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        if (path.empty()) {
+            // Emptying the handle's own key uses the handle for all the work.
+            constexpr REGSAM kNeeded = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE;
+            if ((ref.access & kNeeded) != kNeeded) return ERROR_ACCESS_DENIED;
+            emptyKey(*ref.key);
+            return ERROR_SUCCESS;
+        }
+        Walk walk = walkPath(*ref.key, path);
+        if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
+        Key &target = *walk.deepest;
+        if (target.denied & DELETE) return ERROR_ACCESS_DENIED;
+        deleteChild(*target.parent, target.name);
+        return ERROR_SUCCESS;
+    });
+}
+
+void RegEmuReset(void) {
+    try {
+        State &s = state();
+        {
+            TreeLock::Exclusive lock(s.tree);
+            for (auto &root : s.roots) {
+                emptyKey(*root);
+                root->denied = 0;
+            }
+        }
+        s.faults.clear();
+        s.calls.reset();
+    } catch (...) {
+        // Nothing allocates on this path but a thread's first counter block.
+    }
+}
+
+DWORD RegEmuOpenHandleCount(void) { return state().handles.openCount(); }
+
+DWORD RegEmuCallCount(const char *function) {
+    State &s = state();
+    return s.calls.total(functionByName(function));
+}
+
+LONG RegEmuFailNextCall(const char *function, DWORD skip, LONG error) {
+    State &s = state();
+    unsigned index = functionByName(function);
+    if (index == kFunctionCount || error == ERROR_SUCCESS) return ERROR_INVALID_PARAMETER;
+    s.faults.arm(index, skip, error);
+    return ERROR_SUCCESS;
+}
+
+LONG RegEmuDenyAccess(HKEY key, const char *subkey, REGSAM rights) {
+    try {
+        State &s = state();
+        Ref ref;
+        if (LONG error = resolve(s, key, ref)) return error;
+        Path path;
+        if (LONG error = splitPath(subkey, path)) return error;
+        TreeLock::Exclusive lock(s.tree);
+        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        Walk walk = walkPath(*ref.key, path);
+        if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
+        // READ_CONTROL is shared by KEY_READ and KEY_WRITE; denying it would make denying
+        // one deny the other.
+        walk.deepest->denied |= keyRights(rights) & ~REGSAM{READ_CONTROL};
+        return ERROR_SUCCESS;
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+LONG RegEmuImportFile(const char *path) {
+    try {
+        std::string message;
+        LONG error = importFile(state(), path, message);
+        if (error != ERROR_SUCCESS) lastImportError = std::move(message);
+        return error;
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+const char *RegEmuLastImportError(void) {
+    state();
+    return lastImportError.c_str();
+}

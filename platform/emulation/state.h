@@ -1,0 +1,58 @@
+// The one emulated registry of the process and what every entry point shares.
+#ifndef REGEMU_STATE_H
+#define REGEMU_STATE_H
+
+#include "control.h"
+#include "handles.h"
+#include "regemu.h"
+#include "tree.h"
+
+#include <memory>
+#include <string>
+
+namespace regemu {
+
+constexpr int kRootCount = 6;
+
+struct State {
+    State();
+
+    TreeLock tree;
+    std::shared_ptr<Key> roots[kRootCount];  // never deleted, only emptied
+    HandleTable handles;
+    CallCounters calls;
+    Faults faults;
+};
+
+// Created on first use, which also imports the file named by REGEMU_IMPORT. Left
+// reachable at exit: threads and unloading code may still call in during shutdown.
+State &state();
+
+// What a handle stands for.
+struct Ref {
+    Key *key = nullptr;
+    std::shared_ptr<Key> hold;  // empty for a predefined root, which never goes away
+    REGSAM access = 0;
+    int root = -1;              // index of the predefined key, or -1
+
+    const std::shared_ptr<Key> &owner(State &s) const { return root >= 0 ? s.roots[root] : hold; }
+};
+
+// The index of the predefined key `handle` names, or -1.
+int rootIndex(HKEY handle);
+
+// ERROR_INVALID_HANDLE for anything but a predefined key or an open handle.
+LONG resolve(State &s, HKEY handle, Ref &out);
+
+// The rights an open asking for `desired` gets (generic rights mapped to key rights), or
+// ERROR_ACCESS_DENIED when it asks for any of the key's denied rights.
+LONG grantAccess(REGSAM desired, REGSAM denied, REGSAM &granted);
+// Key rights named by `rights`, generic rights mapped, options such as KEY_WOW64_* dropped.
+REGSAM keyRights(REGSAM rights);
+
+// Reads, parses and applies a registry file. On failure `message` says why.
+LONG importFile(State &s, const char *path, std::string &message);
+
+}  // namespace regemu
+
+#endif

@@ -1,0 +1,115 @@
+// The key tree. Structure (children, parent, denials) is guarded by the TreeLock; the values
+// of each key by that key's own reader/writer lock, so calls on different keys do not meet.
+#ifndef REGEMU_TREE_H
+#define REGEMU_TREE_H
+
+#include "names.h"
+#include "regemu.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace regemu {
+
+// A small number fixed for the life of the calling thread, used to spread threads over
+// lock slots and handle shards.
+unsigned threadNumber();
+
+// Readers lock only the slot of their thread; writers lock every slot. Opens from many
+// threads then share no cache line, while tree changes (rare) pay for all slots.
+class TreeLock {
+public:
+    static constexpr unsigned kSlots = 16;
+
+    class Shared {
+    public:
+        explicit Shared(TreeLock &lock);
+        ~Shared();
+        Shared(const Shared &) = delete;
+        Shared &operator=(const Shared &) = delete;
+
+    private:
+        std::shared_mutex &slot_;
+    };
+
+    class Exclusive {
+    public:
+        explicit Exclusive(TreeLock &lock);
+        ~Exclusive();
+        Exclusive(const Exclusive &) = delete;
+        Exclusive &operator=(const Exclusive &) = delete;
+
+    private:
+        TreeLock &lock_;
+    };
+
+private:
+    struct alignas(64) Slot {
+        std::shared_mutex mutex;
+    };
+    Slot slots_[kSlots];
+};
+
+struct Value {
+    std::string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+struct alignas(64) Key {
+    Key(std::string keyName, Key *parentKey) : name(std::move(keyName)), parent(parentKey) {}
+
+    const std::string name;
+
+    // Guarded by the TreeLock.
+    Key *parent;
+    std::unordered_map<std::string_view, std::shared_ptr<Key>, CaseInsensitiveHash,
+                       CaseInsensitiveEqual>
+        children;  // keyed by a view of the child's own name
+    LengthHistogram childNameLengths;
+    REGSAM denied = 0;
+
+    // Written holding both the TreeLock and valuesLock, so either lock suffices to read.
+    std::atomic<bool> deleted{false};
+
+    // Guarded by valuesLock. Values keep their insertion order; the index maps a view of
+    // each value's name to its position.
+    mutable std::shared_mutex valuesLock;
+    std::vector<std::unique_ptr<Value>> values;
+    std::unordered_map<std::string_view, size_t, CaseInsensitiveHash, CaseInsensitiveEqual>
+        valueIndex;
+    LengthHistogram valueNameLengths;
+    LengthHistogram valueDataSizes;
+
+    // These expect valuesLock held (shared for find, exclusive for the others).
+    const Value *findValue(std::string_view valueName) const;
+    void setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&data);
+    bool deleteValue(std::string_view valueName);
+    void clearValues();
+};
+
+// Tree operations; the caller holds the TreeLock (shared for lookups, exclusive to change).
+const std::shared_ptr<Key> *findChild(const Key &parent, std::string_view childName);
+
+struct Walk {
+    Key *deepest;                        // the last key found along the path
+    const std::shared_ptr<Key> *found;   // that key's owning pointer, when not the start
+    size_t matched;                      // how many names of the path were found
+};
+Walk walkPath(Key &start, const Path &path);
+
+const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName);
+// Detaches the child from its parent and marks it and everything below it deleted.
+void deleteChild(Key &parent, std::string_view childName);
+// Deletes every value and every subkey of the key, which stays.
+void emptyKey(Key &key);
+
+}  // namespace regemu
+
+#endif

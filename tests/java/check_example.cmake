@@ -1,0 +1,67 @@
+# Runs the example registry tool through examples/run-example.sh against the emulated registry
+# seeded from examples/repositories.reg, and checks what it prints and how it exits.
+# Arguments (-D): BASH, SCRIPT, BUILD_DIR.
+cmake_minimum_required(VERSION 3.25)
+
+set(ENV{CVSREG_BUILD_DIR} "${BUILD_DIR}")
+# The script's own default, examples/repositories.reg, seeds the registry.
+unset(ENV{REGEMU_IMPORT})
+
+set(failures 0)
+# expect(STATUS STDOUT STDERR ARGS...): STDOUT must equal the printed text (newline trimmed),
+# STDERR must occur in what the tool wrote to standard error ("" to skip that check). A last
+# argument <empty> passes an empty argument, which a CMake list cannot hold.
+function(expect status stdout stderr)
+  set(args ${ARGN})
+  if(args MATCHES "<empty>$")
+    list(POP_BACK args)
+    execute_process(COMMAND "${BASH}" "${SCRIPT}" ${args} ""
+      RESULT_VARIABLE actual_status OUTPUT_VARIABLE actual_stdout ERROR_VARIABLE actual_stderr
+      OUTPUT_STRIP_TRAILING_WHITESPACE)
+  else()
+    execute_process(COMMAND "${BASH}" "${SCRIPT}" ${args}
+      RESULT_VARIABLE actual_status OUTPUT_VARIABLE actual_stdout ERROR_VARIABLE actual_stderr
+      OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
+  set(problems "")
+  if(NOT actual_status STREQUAL "${status}")
+    string(APPEND problems "  exit status ${actual_status}, expected ${status}\n")
+  endif()
+  if(NOT actual_stdout STREQUAL "${stdout}")
+    string(APPEND problems "  printed \"${actual_stdout}\", expected \"${stdout}\"\n")
+  endif()
+  if(NOT stderr STREQUAL "")
+    string(FIND "${actual_stderr}" "${stderr}" at)
+    if(at EQUAL -1)
+      string(APPEND problems "  standard error lacks \"${stderr}\"\n")
+    endif()
+  endif()
+  if(problems)
+    message("FAIL: ${ARGN}\n${problems}  standard error: ${actual_stderr}")
+    math(EXPR count "${failures} + 1")
+    set(failures ${count} PARENT_SCOPE)
+  else()
+    message("ok: ${ARGN} -> ${actual_stdout}")
+  endif()
+endfunction()
+
+set(cvs "HKCU\\Software\\Torvane\\Plexide\\CVS")
+expect(0 "String: A?7%Zq,c)Yx" ""
+  get "${cvs}\\Passwords" ":pserver:anonymous@cvs.example.org:/cvsroot/project")
+expect(0 "String: A<3Mk_'!pL2" ""
+  get "HKEY_CURRENT_USER\\Software\\Torvane\\Plexide\\CVS\\Passwords"
+  ":pserver:jdoe@cvs.example.net:2401/var/cvs/tools")
+expect(0 "Integer: 3" "" get "${cvs}\\Settings" CompressionLevel)
+expect(0 "byte[]: 2c 00 00 00 02 00 00 00 0a 1b ff 7f" "" get "${cvs}\\Settings" WindowPlacement)
+expect(0 "String: Plexide CVS client" "" get "${cvs}" <empty>)
+expect(1 "" "query value key failed" get "${cvs}\\Passwords" ":pserver:nobody@cvs.example.org:/none")
+expect(1 "" "open key failed" get "${cvs}\\NoSuchKey" CompressionLevel)
+expect(2 "" "no command given")
+expect(2 "" "unknown command" fetch "${cvs}" CompressionLevel)
+expect(2 "" "get takes 2 arguments" get "${cvs}")
+expect(2 "" "unknown root key" get "HKXX\\Software" CompressionLevel)
+
+if(failures GREATER 0)
+  message(FATAL_ERROR "${failures} example checks failed")
+endif()
+message("example: all checks passed")
