@@ -11,4 +11,9 @@ JNIEXPORT jobject JNICALL Java_torvane_plexide_scm_cvs_native_1_registry_CVSWin3
     return cvsreg::get_value(env, self, name);
 }
 
+JNIEXPORT void JNICALL Java_torvane_plexide_scm_cvs_native_1_registry_CVSWin32RegKey_setValue(
+    JNIEnv* env, jobject self, jstring name, jobject value) {
+    cvsreg::set_value(env, self, name, value);
+}
+
 }  // extern "C"

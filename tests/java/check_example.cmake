@@ -61,6 +61,27 @@ expect(2 "" "unknown command" fetch "${cvs}" CompressionLevel)
 expect(2 "" "get takes 2 arguments" get "${cvs}")
 expect(2 "" "unknown root key" get "HKXX\\Software" CompressionLevel)
 
+# Writing and deleting: the emulated registry lives as long as the run, so each check writes and
+# reads back within one run, commands separated by --.
+set(settings "${cvs}\\Settings")
+expect(0 "Integer: 7" "" set "${settings}" Retries number:7 -- get "${settings}" Retries)
+expect(0 "String: nightly build" "" set "${settings}" Label "text:nightly build" -- get "${settings}" Label)
+expect(0 "byte[]: 0a 1b ff" "" set "${settings}" Blob bytes:0a1bff -- get "${settings}" Blob)
+expect(0 "String: A?7%Zq,c)Yx\nInteger: 1" ""
+  get "${cvs}\\Passwords" ":pserver:anonymous@cvs.example.org:/cvsroot/project"
+  -- set "${cvs}\\Passwords" ":pserver:anonymous@cvs.example.org:/cvsroot/project" number:1
+  -- get "${cvs}\\Passwords" ":pserver:anonymous@cvs.example.org:/cvsroot/project")
+expect(1 "Integer: 3" "query value key failed"
+  get "${settings}" CompressionLevel -- delete "${settings}" CompressionLevel
+  -- get "${settings}" CompressionLevel)
+expect(0 "" "" delete "${settings}" NeverThere)
+expect(1 "" "open key failed" set "${cvs}\\NoSuchKey" Retries number:1)
+expect(2 "" "not a 32-bit integer" set "${settings}" Retries number:x)
+expect(2 "" "hex digits" set "${settings}" Blob bytes:abc)
+expect(2 "" "a value is text:TEXT" set "${settings}" Blob 12)
+# A usage error anywhere stops the run before anything is written or printed.
+expect(2 "" "empty command" get "${settings}" CompressionLevel --)
+
 if(failures GREATER 0)
   message(FATAL_ERROR "${failures} example checks failed")
 endif()

@@ -11,21 +11,27 @@ import torvane.plexide.scm.cvs.native_.registry.CVSWin32RegKeyException;
  * Reads the registry from the command line through the CVSWin32RegKey classes.
  *
  * <pre>
- * RegistryTool get KEY NAME     prints the value NAME of KEY ("" for the default value)
+ * RegistryTool get KEY NAME              prints the value NAME of KEY ("" for the default value)
+ * RegistryTool set KEY NAME KIND:VALUE   writes it: text:abc, number:42 or bytes:0a1bff
+ * RegistryTool delete KEY NAME           deletes it
  * </pre>
  *
- * <p>Exits with 0 on success, 1 when the registry operation fails (its message goes to standard
- * error) and 2 for a wrong command line.
+ * <p>Several commands may be given in one run, separated by {@code --}; they run in order and the
+ * first failure stops the run. Exits with 0 on success, 1 when a registry operation fails (its
+ * message goes to standard error) and 2 for a wrong command line.
  */
 public final class RegistryTool {
     static final int EXIT_OK = 0;
     static final int EXIT_FAILED = 1;
     static final int EXIT_USAGE = 2;
 
-    /** What a command does with its arguments, already counted. */
+    /**
+     * Checks a command's arguments, already counted, and returns what runs it; a wrong argument
+     * is a usage error before anything runs.
+     */
     @FunctionalInterface
     private interface Action {
-        void run(String[] args, PrintStream out) throws UsageException;
+        Runnable prepare(String[] args, PrintStream out) throws UsageException;
     }
 
     /** One command: its name, the arguments it takes (for the usage text) and its action. */
@@ -58,7 +64,15 @@ public final class RegistryTool {
         add(new Command("get", "KEY NAME",
                 "print the value NAME of KEY and its Java type (NAME \"\" is the default value)",
                 RegistryTool::get));
+        add(new Command("set", "KEY NAME KIND:VALUE",
+                "write the value NAME of KEY: text:TEXT, number:INTEGER or bytes:HEX",
+                RegistryTool::set));
+        add(new Command("delete", "KEY NAME", "delete the value NAME of KEY",
+                RegistryTool::delete));
     }
+
+    /** Separates the commands of one run. */
+    static final String SEPARATOR = "--";
 
     private RegistryTool() {}
 
@@ -76,16 +90,18 @@ public final class RegistryTool {
             if (args.length == 0) {
                 throw new UsageException("no command given");
             }
-            Command command = COMMANDS.get(args[0]);
-            if (command == null) {
-                throw new UsageException("unknown command \"" + args[0] + "\"");
+            // Every command is checked before the first one runs.
+            java.util.List<Runnable> steps = new java.util.ArrayList<>();
+            int start = 0;
+            for (int end = 0; end <= args.length; end++) {
+                if (end == args.length || args[end].equals(SEPARATOR)) {
+                    steps.add(parse(Arrays.copyOfRange(args, start, end), out));
+                    start = end + 1;
+                }
             }
-            String[] rest = Arrays.copyOfRange(args, 1, args.length);
-            if (rest.length != command.arguments.length) {
-                throw new UsageException(command.name + " takes " + command.arguments.length
-                        + " arguments: " + String.join(" ", command.arguments));
+            for (Runnable step : steps) {
+                step.run();
             }
-            command.action.run(rest, out);
             out.flush();
             return out.checkError() ? EXIT_FAILED : EXIT_OK;
         } catch (UsageException e) {
@@ -102,8 +118,25 @@ public final class RegistryTool {
         }
     }
 
+    /** @return the command {@code words} names, ready to run */
+    private static Runnable parse(String[] words, PrintStream out) throws UsageException {
+        if (words.length == 0) {
+            throw new UsageException("empty command before or after " + SEPARATOR);
+        }
+        Command command = COMMANDS.get(words[0]);
+        if (command == null) {
+            throw new UsageException("unknown command \"" + words[0] + "\"");
+        }
+        String[] rest = Arrays.copyOfRange(words, 1, words.length);
+        if (rest.length != command.arguments.length) {
+            throw new UsageException(command.name + " takes " + command.arguments.length
+                    + " arguments: " + String.join(" ", command.arguments));
+        }
+        return command.action.prepare(rest, out);
+    }
+
     private static void usage(PrintStream stream) {
-        stream.println("usage: RegistryTool COMMAND ARGUMENTS...");
+        stream.println("usage: RegistryTool COMMAND ARGUMENTS... [-- COMMAND ARGUMENTS...]");
         for (Command command : COMMANDS.values()) {
             stream.printf("  %-24s %s%n", command.synopsis(), command.summary);
         }
@@ -111,9 +144,51 @@ public final class RegistryTool {
                 + " HKCU\\Software\\...");
     }
 
-    private static void get(String[] args, PrintStream out) throws UsageException {
+    private static Runnable get(String[] args, PrintStream out) throws UsageException {
         CVSWin32RegKey key = KeyName.parse(args[0]);
-        out.println(describe(key.getValue(args[1])));
+        return () -> out.println(describe(key.getValue(args[1])));
+    }
+
+    private static Runnable set(String[] args, PrintStream out) throws UsageException {
+        CVSWin32RegKey key = KeyName.parse(args[0]);
+        Object value = parseValue(args[2]);
+        return () -> key.setValue(args[1], value);
+    }
+
+    private static Runnable delete(String[] args, PrintStream out) throws UsageException {
+        CVSWin32RegKey key = KeyName.parse(args[0]);
+        return () -> key.setValue(args[1], null);
+    }
+
+    /** @return the String, Integer or byte[] that {@code text:..}, {@code number:..} or
+     *     {@code bytes:..} names */
+    static Object parseValue(String argument) throws UsageException {
+        int colon = argument.indexOf(':');
+        String kind = colon < 0 ? "" : argument.substring(0, colon);
+        String text = argument.substring(colon + 1);
+        switch (kind) {
+            case "text":
+                return text;
+            case "number":
+                try {
+                    return Integer.valueOf(Integer.parseInt(text));
+                } catch (NumberFormatException e) {
+                    throw new UsageException("not a 32-bit integer: \"" + text + "\"");
+                }
+            case "bytes":
+                String hex = text.replaceAll("[\\s,]", "");
+                if (hex.length() % 2 != 0 || !hex.matches("[0-9a-fA-F]*")) {
+                    throw new UsageException("not an even number of hex digits: \"" + text + "\"");
+                }
+                byte[] bytes = new byte[hex.length() / 2];
+                for (int i = 0; i < bytes.length; i++) {
+                    bytes[i] = (byte) Integer.parseInt(hex.substring(2 * i, 2 * i + 2), 16);
+                }
+                return bytes;
+            default:
+                throw new UsageException("a value is text:TEXT, number:INTEGER or bytes:HEX, not \""
+                        + argument + "\"");
+        }
     }
 
     /** @return the value's Java type, a colon, then the value: {@code Integer: 42} */
