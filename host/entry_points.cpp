@@ -16,4 +16,22 @@ JNIEXPORT void JNICALL Java_torvane_plexide_scm_cvs_native_1_registry_CVSWin32Re
     cvsreg::set_value(env, self, name, value);
 }
 
+JNIEXPORT jboolean JNICALL
+Java_torvane_plexide_scm_cvs_native_1_registry_CVSWin32RegKeyNameIterator_hasNext(JNIEnv* env,
+                                                                                 jobject self) {
+    return cvsreg::walk_has_next(env, self);
+}
+
+JNIEXPORT jobject JNICALL
+Java_torvane_plexide_scm_cvs_native_1_registry_CVSWin32RegKeyNameIterator_next(JNIEnv* env,
+                                                                              jobject self) {
+    return cvsreg::walk_next(env, self);
+}
+
+JNIEXPORT void JNICALL
+Java_torvane_plexide_scm_cvs_native_1_registry_CVSWin32RegKeyNameIterator_close(JNIEnv* env,
+                                                                               jobject self) {
+    cvsreg::walk_close(env, self);
+}
+
 }  // extern "C"

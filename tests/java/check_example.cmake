@@ -79,6 +79,19 @@ expect(1 "" "open key failed" set "${cvs}\\NoSuchKey" Retries number:1)
 expect(2 "" "not a 32-bit integer" set "${settings}" Retries number:x)
 expect(2 "" "hex digits" set "${settings}" Blob bytes:abc)
 expect(2 "" "a value is text:TEXT" set "${settings}" Blob 12)
+# Listing walks the names in the order the registry file gave them.
+expect(0 "CompressionLevel = Integer: 3
+PruneEmptyDirectories = Integer: 1
+DefaultRepository = String: :pserver:anonymous@cvs.example.org:/cvsroot/project
+WindowPlacement = byte[]: 2c 00 00 00 02 00 00 00 0a 1b ff 7f" "" list "${settings}")
+expect(0 "@ = String: Plexide CVS client" "" list "${cvs}")
+expect(0 "CompressionLevel = Integer: 3
+PruneEmptyDirectories = Integer: 1
+WindowPlacement = byte[]: 2c 00 00 00 02 00 00 00 0a 1b ff 7f
+Retries = Integer: 2" "" delete "${settings}" DefaultRepository -- set "${settings}" Retries number:2
+  -- list "${settings}")
+expect(1 "" "open key failed" list "${cvs}\\NoSuchKey")
+
 # A usage error anywhere stops the run before anything is written or printed.
 expect(2 "" "empty command" get "${settings}" CompressionLevel --)
 

@@ -6,6 +6,7 @@ import java.util.LinkedHashMap;
 import java.util.Map;
 import torvane.plexide.scm.cvs.native_.registry.CVSWin32RegKey;
 import torvane.plexide.scm.cvs.native_.registry.CVSWin32RegKeyException;
+import torvane.plexide.scm.cvs.native_.registry.CVSWin32RegKeyNameIterator;
 
 /**
  * Reads the registry from the command line through the CVSWin32RegKey classes.
@@ -14,6 +15,7 @@ import torvane.plexide.scm.cvs.native_.registry.CVSWin32RegKeyException;
  * RegistryTool get KEY NAME              prints the value NAME of KEY ("" for the default value)
  * RegistryTool set KEY NAME KIND:VALUE   writes it: text:abc, number:42 or bytes:0a1bff
  * RegistryTool delete KEY NAME           deletes it
+ * RegistryTool list KEY                  prints every value of KEY: NAME = TYPE: VALUE
  * </pre>
  *
  * <p>Several commands may be given in one run, separated by {@code --}; they run in order and the
@@ -69,6 +71,8 @@ public final class RegistryTool {
                 RegistryTool::set));
         add(new Command("delete", "KEY NAME", "delete the value NAME of KEY",
                 RegistryTool::delete));
+        add(new Command("list", "KEY", "print every value of KEY as NAME = TYPE: VALUE",
+                RegistryTool::list));
     }
 
     /** Separates the commands of one run. */
@@ -158,6 +162,19 @@ public final class RegistryTool {
     private static Runnable delete(String[] args, PrintStream out) throws UsageException {
         CVSWin32RegKey key = KeyName.parse(args[0]);
         return () -> key.setValue(args[1], null);
+    }
+
+    private static Runnable list(String[] args, PrintStream out) throws UsageException {
+        CVSWin32RegKey key = KeyName.parse(args[0]);
+        return () -> {
+            // Closing ends the walk and its key even when reading a value fails halfway.
+            try (CVSWin32RegKeyNameIterator names = key.valueNames()) {
+                while (names.hasNext()) {
+                    String name = names.next();
+                    out.println((name.isEmpty() ? "@" : name) + " = " + describe(key.getValue(name)));
+                }
+            }
+        };
     }
 
     /** @return the String, Integer or byte[] that {@code text:..}, {@code number:..} or

@@ -7,10 +7,12 @@ import java.util.Iterator;
  *
  * <p>The whole state of the walk lives in this object's fields, which native code reads and
  * writes. The key is opened by the first {@link #hasNext()} or {@link #next()} and held open
- * until the last name has been handed out or the enumeration fails. An iterator must not be
+ * until the last name has been handed out or the enumeration fails; {@link #close()} ends a walk
+ * early and closes the key, so use it in try-with-resources when a walk may be left before its
+ * end. An iterator must not be
  * driven from two threads at once; different iterators are independent.
  */
-public class CVSWin32RegKeyNameIterator implements Iterator<String> {
+public class CVSWin32RegKeyNameIterator implements Iterator<String>, AutoCloseable {
     static {
         System.loadLibrary("CVSWin32RegKey");
     }
@@ -59,4 +61,12 @@ public class CVSWin32RegKeyNameIterator implements Iterator<String> {
      */
     @Override
     public native String next();
+
+    /**
+     * Ends the walk where it stands: closes its key if it is open, and afterwards
+     * {@link #hasNext()} is false. A walk never opened is ended without opening it. Closing an
+     * ended walk does nothing.
+     */
+    @Override
+    public native void close();
 }

@@ -33,6 +33,10 @@ final class RegistryFixture implements AutoCloseable {
         int RegSetValueExA(Pointer key, String name, int reserved, int type, byte[] data,
                 int size);
 
+        /** The name as raw NUL-terminated bytes, for names in encodings of other programs. */
+        int RegSetValueExA(Pointer key, byte[] name, int reserved, int type, byte[] data,
+                int size);
+
         int RegQueryValueExA(Pointer key, String name, Pointer reserved, IntByReference type,
                 byte[] data, IntByReference size);
 
