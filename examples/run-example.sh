@@ -4,11 +4,11 @@
 #
 #   CVSREG_BUILD_DIR=BUILD examples/run-example.sh get KEY NAME
 #
-# BUILD is the CMake build folder (default: build beside examples/); build it first.
+# BUILD is the CMake build folder (default: build/linux at the top); build it first.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-build=${CVSREG_BUILD_DIR:-$here/../build}
+build=${CVSREG_BUILD_DIR:-$here/../build/linux}
 paths=$build/examples/run-example.env
 if [[ ! -f $paths ]]; then
   echo "run-example.sh: $paths not found; configure and build into $build first," \
