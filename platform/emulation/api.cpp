@@ -1,6 +1,6 @@
 // The exported functions. Each registry function counts the call and honours an armed
-// failure before anything else, then checks its arguments in the order Windows does:
-// parameters, handle, access rights, deleted key.
+// failure before anything else, then checks, in this order: parameters, handle, access
+// rights, deleted key.
 #include "regemu.h"
 
 #include "state.h"
@@ -29,8 +29,6 @@ LONG registryCall(Function function, Body &&body) noexcept {
 
 std::string_view valueNameOf(LPCSTR name) { return name ? std::string_view(name) : std::string_view(); }
 
-bool isDeleted(const Key &key) { return key.deleted.load(std::memory_order_relaxed); }
-
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
@@ -42,15 +40,17 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
         if (LONG error = splitPath(lpSubKey, path)) return error;
         std::shared_ptr<Key> target;
         REGSAM granted;
+        uint32_t era;
         {
             TreeLock::Shared lock(s.tree);
-            if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+            if (ref.gone()) return ERROR_KEY_DELETED;
             Walk walk = walkPath(*ref.key, path);
             if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
             if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
             target = walk.found ? *walk.found : ref.owner(s);
+            era = target->era.load(std::memory_order_relaxed);
         }
-        return s.handles.add(std::move(target), granted, phkResult);
+        return s.handles.add(std::move(target), granted, era, phkResult);
     });
 }
 
@@ -67,11 +67,13 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass
         if (LONG error = splitPath(lpSubKey, path)) return error;
         std::shared_ptr<Key> target;
         REGSAM granted;
+        uint32_t era = 0;
         DWORD disposition = REG_OPENED_EXISTING_KEY;
 
         auto openExisting = [&](const Walk &walk) -> LONG {
             if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
             target = walk.found ? *walk.found : ref.owner(s);
+            era = target->era.load(std::memory_order_relaxed);
             return ERROR_SUCCESS;
         };
 
@@ -79,7 +81,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass
         {
             // Most creates find the key already there: try without stopping other readers.
             TreeLock::Shared lock(s.tree);
-            if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+            if (ref.gone()) return ERROR_KEY_DELETED;
             Walk walk = walkPath(*ref.key, path);
             if (walk.matched == path.size()) {
                 if (LONG error = openExisting(walk)) return error;
@@ -88,7 +90,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass
         }
         if (!found) {
             TreeLock::Exclusive lock(s.tree);
-            if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+            if (ref.gone()) return ERROR_KEY_DELETED;
             Walk walk = walkPath(*ref.key, path);
             if (walk.matched == path.size()) {
                 if (LONG error = openExisting(walk)) return error;
@@ -108,7 +110,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass
                 disposition = REG_CREATED_NEW_KEY;
             }
         }
-        if (LONG error = s.handles.add(std::move(target), granted, phkResult)) return error;
+        if (LONG error = s.handles.add(std::move(target), granted, era, phkResult)) return error;
         if (lpdwDisposition) *lpdwDisposition = disposition;
         return ERROR_SUCCESS;
     });
@@ -129,7 +131,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
         std::shared_lock<std::shared_mutex> lock(ref.key->valuesLock);
-        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        if (ref.gone()) return ERROR_KEY_DELETED;
         const Value *value = ref.key->findValue(valueNameOf(lpValueName));
         if (!value) return ERROR_FILE_NOT_FOUND;
         const DWORD size = static_cast<DWORD>(value->data.size());
@@ -158,7 +160,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
         // Copied before locking; readers then see the old bytes or the new, whole.
         std::vector<BYTE> data(lpData, lpData + cbData);
         std::unique_lock<std::shared_mutex> lock(ref.key->valuesLock);
-        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        if (ref.gone()) return ERROR_KEY_DELETED;
         ref.key->setValue(name, dwType, std::move(data));
         return ERROR_SUCCESS;
     });
@@ -170,7 +172,7 @@ LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
         std::unique_lock<std::shared_mutex> lock(ref.key->valuesLock);
-        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        if (ref.gone()) return ERROR_KEY_DELETED;
         return ref.key->deleteValue(valueNameOf(lpValueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
 }
@@ -187,7 +189,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
         const Key &key = *ref.key;
         TreeLock::Shared tree(s.tree);
         std::shared_lock<std::shared_mutex> values(key.valuesLock);
-        if (isDeleted(key)) return ERROR_KEY_DELETED;
+        if (ref.gone()) return ERROR_KEY_DELETED;
         // Keys have no class: an empty one.
         if (lpcchClass) {
             if (lpClass && *lpcchClass > 0) lpClass[0] = '\0';
@@ -214,7 +216,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
         std::shared_lock<std::shared_mutex> lock(ref.key->valuesLock);
-        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        if (ref.gone()) return ERROR_KEY_DELETED;
         if (dwIndex >= ref.key->values.size()) return ERROR_NO_MORE_ITEMS;
         const Value &value = *ref.key->values[dwIndex];
         // The name needs room for its terminator; the size asked for is not reported.
@@ -244,7 +246,7 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
         Path path;
         if (LONG error = splitPath(lpSubKey, path)) return error;
         TreeLock::Exclusive lock(s.tree);
-        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        if (ref.gone()) return ERROR_KEY_DELETED;
         Walk walk = walkPath(*ref.key, path);
         if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
         // An empty path names the handle's own key; a root cannot go.
@@ -263,7 +265,7 @@ LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
         Path path;
         if (LONG error = splitPath(lpSubKey, path)) return error;
         TreeLock::Exclusive lock(s.tree);
-        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        if (ref.gone()) return ERROR_KEY_DELETED;
         if (path.empty()) {
             // Emptying the handle's own key uses the handle for all the work.
             constexpr REGSAM kNeeded = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE;
@@ -286,6 +288,7 @@ void RegEmuReset(void) {
         {
             TreeLock::Exclusive lock(s.tree);
             for (auto &root : s.roots) {
+                root->era.fetch_add(1, std::memory_order_relaxed);
                 emptyKey(*root);
                 root->denied = 0;
             }
@@ -320,7 +323,7 @@ LONG RegEmuDenyAccess(HKEY key, const char *subkey, REGSAM rights) {
         Path path;
         if (LONG error = splitPath(subkey, path)) return error;
         TreeLock::Exclusive lock(s.tree);
-        if (isDeleted(*ref.key)) return ERROR_KEY_DELETED;
+        if (ref.gone()) return ERROR_KEY_DELETED;
         Walk walk = walkPath(*ref.key, path);
         if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
         // READ_CONTROL is shared by KEY_READ and KEY_WRITE; denying it would make denying

@@ -11,15 +11,15 @@ HandleTable::Shard *HandleTable::locate(HKEY handle, uint32_t &index) {
     return &shards_[n % kShards];
 }
 
-LONG HandleTable::add(std::shared_ptr<Key> key, REGSAM access, HKEY *out) {
+LONG HandleTable::add(std::shared_ptr<Key> key, REGSAM access, uint32_t era, HKEY *out) {
     const unsigned shardNumber = threadNumber() % kShards;
     Shard &shard = shards_[shardNumber];
     uint32_t index;
     {
         std::lock_guard<std::mutex> lock(shard.mutex);
-        if (!shard.unused.empty()) {
-            index = shard.unused.back();
-            shard.unused.pop_back();
+        if (shard.firstUnused != kNoEntry) {
+            index = shard.firstUnused;
+            shard.firstUnused = shard.entries[index].nextUnused;
         } else {
             if (shard.entries.size() >= kMaxPerShard) return ERROR_NOT_ENOUGH_MEMORY;
             shard.entries.emplace_back();
@@ -28,6 +28,7 @@ LONG HandleTable::add(std::shared_ptr<Key> key, REGSAM access, HKEY *out) {
         Entry &entry = shard.entries[index];
         entry.key = std::move(key);
         entry.access = access;
+        entry.era = era;
         entry.used = true;
         ++shard.open;
     }
@@ -36,7 +37,7 @@ LONG HandleTable::add(std::shared_ptr<Key> key, REGSAM access, HKEY *out) {
     return ERROR_SUCCESS;
 }
 
-bool HandleTable::get(HKEY handle, std::shared_ptr<Key> &key, REGSAM &access) {
+bool HandleTable::get(HKEY handle, std::shared_ptr<Key> &key, REGSAM &access, uint32_t &era) {
     uint32_t index;
     Shard *shard = locate(handle, index);
     if (!shard) return false;
@@ -44,6 +45,7 @@ bool HandleTable::get(HKEY handle, std::shared_ptr<Key> &key, REGSAM &access) {
     if (index >= shard->entries.size() || !shard->entries[index].used) return false;
     key = shard->entries[index].key;
     access = shard->entries[index].access;
+    era = shard->entries[index].era;
     return true;
 }
 
@@ -55,12 +57,12 @@ bool HandleTable::remove(HKEY handle) {
     {
         std::lock_guard<std::mutex> lock(shard->mutex);
         if (index >= shard->entries.size() || !shard->entries[index].used) return false;
-        shard->unused.reserve(shard->entries.size());
         Entry &entry = shard->entries[index];
         released = std::move(entry.key);
         entry.used = false;
         entry.access = 0;
-        shard->unused.push_back(index);
+        entry.nextUnused = shard->firstUnused;
+        shard->firstUnused = index;
         --shard->open;
     }
     return true;

@@ -18,8 +18,8 @@ namespace regemu {
 class HandleTable {
 public:
     // ERROR_NOT_ENOUGH_MEMORY once a shard is full.
-    LONG add(std::shared_ptr<Key> key, REGSAM access, HKEY *out);
-    bool get(HKEY handle, std::shared_ptr<Key> &key, REGSAM &access);
+    LONG add(std::shared_ptr<Key> key, REGSAM access, uint32_t era, HKEY *out);
+    bool get(HKEY handle, std::shared_ptr<Key> &key, REGSAM &access, uint32_t &era);
     bool remove(HKEY handle);
     DWORD openCount();
 
@@ -27,15 +27,20 @@ private:
     static constexpr unsigned kShards = 16;
     static constexpr uint32_t kMaxPerShard = 1u << 22;
 
-    struct Entry {
+    static constexpr uint32_t kNoEntry = UINT32_MAX;
+
+    // A cache line each, so threads working in different shards never write a shared line.
+    struct alignas(64) Entry {
         std::shared_ptr<Key> key;
         REGSAM access = 0;
+        uint32_t era = 0;  // of the key, when opened
         bool used = false;
+        uint32_t nextUnused = kNoEntry;
     };
     struct alignas(64) Shard {
         std::mutex mutex;
         std::vector<Entry> entries;
-        std::vector<uint32_t> unused;  // reused last-closed first
+        uint32_t firstUnused = kNoEntry;  // closed entries, last closed first
         DWORD open = 0;
     };
 

@@ -138,10 +138,16 @@ REGEMU_API DWORD RegEmuOpenHandleCount(void);
  * called since the last reset; 0 for a name that is not one of the functions above. */
 REGEMU_API DWORD RegEmuCallCount(const char *function);
 /* After `skip` further calls of `function` succeed, the one after them fails once with
- * `error` and changes nothing. ERROR_INVALID_PARAMETER for an unknown function name. */
+ * `error` and changes nothing. ERROR_INVALID_PARAMETER for an unknown function name.
+ * `skip` counts calls whatever their result; `error` may not be ERROR_SUCCESS. Arming a
+ * function again replaces its pending failure. */
 REGEMU_API LONG RegEmuFailNextCall(const char *function, DWORD skip, LONG error);
 /* Later opens or creations of the existing key `subkey` under `key` that ask for any of
- * `rights` fail with ERROR_ACCESS_DENIED. */
+ * `rights` fail with ERROR_ACCESS_DENIED. READ_CONTROL is never denied, since KEY_READ and
+ * KEY_WRITE both hold it: denying KEY_WRITE leaves KEY_READ allowed. Generic rights map to
+ * key rights. A denied KEY_CREATE_SUB_KEY or DELETE also stops creating subkeys below the
+ * key through a path, and deleting it. Handles already open keep their rights; deleting
+ * the key forgets its denials. */
 REGEMU_API LONG RegEmuDenyAccess(HKEY key, const char *subkey, REGSAM rights);
 /* Loads a registry file ("Windows Registry Editor Version 5.00" or "REGEDIT4"). A malformed
  * file imports nothing and fails with ERROR_INVALID_PARAMETER; RegEmuLastImportError then

@@ -62,7 +62,7 @@ void applyImport(State &s, std::vector<ImportOp> &ops) {
 }  // namespace
 
 State::State() {
-    for (auto &root : roots) root = std::make_shared<Key>(std::string(), nullptr);
+    for (auto &root : roots) root = std::make_shared<Key>(std::string(), nullptr, true);
 }
 
 State &state() {
@@ -85,7 +85,7 @@ LONG resolve(State &s, HKEY handle, Ref &out) {
         out.root = root;
         return ERROR_SUCCESS;
     }
-    if (!s.handles.get(handle, out.hold, out.access)) return ERROR_INVALID_HANDLE;
+    if (!s.handles.get(handle, out.hold, out.access, out.era)) return ERROR_INVALID_HANDLE;
     out.key = out.hold.get();
     out.root = -1;
     return ERROR_SUCCESS;

@@ -34,8 +34,14 @@ struct Ref {
     std::shared_ptr<Key> hold;  // empty for a predefined root, which never goes away
     REGSAM access = 0;
     int root = -1;              // index of the predefined key, or -1
+    uint32_t era = 0;           // the key's era when the handle was opened
 
     const std::shared_ptr<Key> &owner(State &s) const { return root >= 0 ? s.roots[root] : hold; }
+    // Whether the key is deleted (for a handle opened on a root: emptied by a reset since).
+    bool gone() const {
+        return key->deleted.load(std::memory_order_relaxed) ||
+               (root < 0 && key->isRoot && era != key->era.load(std::memory_order_relaxed));
+    }
 };
 
 // The index of the predefined key `handle` names, or -1.

@@ -7,6 +7,7 @@
 #include "regemu.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -63,9 +64,14 @@ struct Value {
 };
 
 struct alignas(64) Key {
-    Key(std::string keyName, Key *parentKey) : name(std::move(keyName)), parent(parentKey) {}
+    Key(std::string keyName, Key *parentKey, bool root = false)
+        : name(std::move(keyName)), isRoot(root), parent(parentKey) {}
 
     const std::string name;
+    const bool isRoot;
+    // How often a root has been emptied by a reset. A handle opened on a root before a
+    // reset refers to the root as it was, which counts as deleted.
+    std::atomic<uint32_t> era{0};
 
     // Guarded by the TreeLock.
     Key *parent;

@@ -1,0 +1,378 @@
+// Keys: handles, predefined roots, paths and names, creation and deletion.
+#include "registry_fixture.h"
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+
+namespace regemu_test {
+namespace {
+
+const HKEY kRoots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE,
+                       HKEY_USERS,        HKEY_PERFORMANCE_DATA, HKEY_CURRENT_CONFIG};
+
+using HandleTest = RegistryTest;
+
+TEST_F(HandleTest, HandlesAreDistinctSmallMultiplesOfFourThatFitInAJavaInt) {
+    KeyHandle parent = create(HKEY_CURRENT_USER, "Software\\Handles");
+    std::vector<KeyHandle> handles;
+    std::set<uintptr_t> seen;
+    for (int i = 0; i < 200; ++i) {
+        handles.push_back(open(parent, nullptr));
+        const uintptr_t value = reinterpret_cast<uintptr_t>(handles.back().get());
+        EXPECT_NE(0u, value);
+        EXPECT_EQ(0u, value % 4);
+        EXPECT_LE(value, 0x7FFFFFFFu);
+        EXPECT_TRUE(seen.insert(value).second) << "handle " << value << " given out twice";
+    }
+    EXPECT_EQ(201u, RegEmuOpenHandleCount());
+}
+
+TEST_F(HandleTest, AClosedHandleIsInvalidAndItsValueIsReused) {
+    KeyHandle key = create(HKEY_CURRENT_USER, "Software\\Reuse");
+    HKEY closed = key.release();
+    ASSERT_EQ(ERROR_SUCCESS, RegCloseKey(closed));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(closed));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryValueExA(closed, "v", nullptr, nullptr, nullptr, nullptr));
+
+    KeyHandle again = open(HKEY_CURRENT_USER, "Software\\Reuse");
+    EXPECT_EQ(closed, again.get());
+}
+
+TEST_F(HandleTest, InvalidHandlesAreRejectedByEveryFunction) {
+    KeyHandle closedKey = create(HKEY_CURRENT_USER, "Software\\Closed");
+    const HKEY closed = closedKey.release();
+    ASSERT_EQ(ERROR_SUCCESS, RegCloseKey(closed));
+
+    std::vector<std::pair<const char *, HKEY>> invalid = {
+        {"null", nullptr},
+        {"closed", closed},
+        {"never opened", handleFromValue(0x7FFFFFF0)},
+        {"not a multiple of four", handleFromValue(reinterpret_cast<uintptr_t>(closed) + 1)},
+        {"one past the last root", handleFromValue(static_cast<uintptr_t>(intptr_t{-0x7FFFFFFA}))},
+        {"just below the first root", handleFromValue(static_cast<uintptr_t>(intptr_t{INT32_MIN} - 4))},
+    };
+    if (sizeof(void *) == 8) {
+        // On 64-bit Windows only the sign-extended form is a root.
+        invalid.push_back({"zero-extended HKEY_CURRENT_USER", handleFromValue(0x80000001u)});
+        invalid.push_back({"zero-extended HKEY_LOCAL_MACHINE", handleFromValue(0x80000002u)});
+    }
+
+    const std::vector<std::pair<const char *, std::function<LONG(HKEY)>>> calls = {
+        {"RegOpenKeyExA", [](HKEY h) { HKEY out; return RegOpenKeyExA(h, "x", 0, KEY_READ, &out); }},
+        {"RegCreateKeyExA",
+         [](HKEY h) { HKEY out; return RegCreateKeyExA(h, "x", 0, nullptr, 0, KEY_READ, nullptr, &out, nullptr); }},
+        {"RegQueryValueExA", [](HKEY h) { return RegQueryValueExA(h, "v", nullptr, nullptr, nullptr, nullptr); }},
+        {"RegSetValueExA", [](HKEY h) { return RegSetValueExA(h, "v", 0, REG_BINARY, nullptr, 0); }},
+        {"RegDeleteValueA", [](HKEY h) { return RegDeleteValueA(h, "v"); }},
+        {"RegEnumValueA",
+         [](HKEY h) { char n[8]; DWORD l = 8; return RegEnumValueA(h, 0, n, &l, nullptr, nullptr, nullptr, nullptr); }},
+        {"RegQueryInfoKeyA",
+         [](HKEY h) { DWORD v; return RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &v, nullptr, nullptr, nullptr, nullptr); }},
+        {"RegDeleteKeyA", [](HKEY h) { return RegDeleteKeyA(h, "x"); }},
+        {"RegDeleteTreeA", [](HKEY h) { return RegDeleteTreeA(h, "x"); }},
+        {"RegCloseKey", [](HKEY h) { return RegCloseKey(h); }},
+        {"RegEmuDenyAccess", [](HKEY h) { return RegEmuDenyAccess(h, nullptr, KEY_READ); }},
+    };
+    for (const auto &[handleName, handle] : invalid) {
+        for (const auto &[callName, call] : calls) {
+            EXPECT_EQ(ERROR_INVALID_HANDLE, call(handle)) << callName << " with a " << handleName << " handle";
+        }
+    }
+    EXPECT_EQ(0u, RegEmuOpenHandleCount());
+}
+
+TEST_F(HandleTest, EachPredefinedRootIsItsOwnTree) {
+    for (size_t i = 0; i < std::size(kRoots); ++i) {
+        KeyHandle key = create(kRoots[i], "Shared\\Name");
+        set(key, "which", REG_DWORD, Bytes{static_cast<BYTE>(i), 0, 0, 0});
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(kRoots[i], "rootValue", 0, REG_BINARY,
+                                                reinterpret_cast<const BYTE *>(&i), 1));
+    }
+    for (size_t i = 0; i < std::size(kRoots); ++i) {
+        KeyHandle key = open(kRoots[i], "Shared\\Name");
+        EXPECT_EQ((Bytes{static_cast<BYTE>(i), 0, 0, 0}), query(key, "which").data) << "root " << i;
+        EXPECT_EQ(Bytes{static_cast<BYTE>(i)}, query(kRoots[i], "rootValue").data) << "root " << i;
+    }
+}
+
+TEST_F(HandleTest, RootsHaveAllRightsAndClosingThemDoesNothing) {
+    for (HKEY root : kRoots) {
+        EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(root));
+        EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(root));
+        setString(root, "v", "x");
+        EXPECT_EQ(stringData("x"), query(root, "v").data);
+        EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(root, "v"));
+    }
+    EXPECT_EQ(0u, RegEmuOpenHandleCount()) << "roots are not counted as open handles";
+}
+
+TEST_F(HandleTest, ANullOrEmptySubkeyOpensANewHandleToTheSameKey) {
+    KeyHandle original = create(HKEY_CURRENT_USER, "Software\\Self");
+    for (const char *self : {static_cast<const char *>(nullptr), ""}) {
+        KeyHandle viaOpen = open(original, self);
+        KeyHandle viaCreate;
+        DWORD disposition = 0;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(original, self, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, viaCreate.out(), &disposition));
+        EXPECT_EQ(REG_OPENED_EXISTING_KEY, disposition);
+        EXPECT_NE(original.get(), viaOpen.get());
+        EXPECT_NE(viaOpen.get(), viaCreate.get());
+        setString(viaOpen, "written", self ? "empty" : "null");
+        EXPECT_EQ(stringData(self ? "empty" : "null"), query(viaCreate, "written").data);
+    }
+    KeyHandle rootCopy = open(HKEY_CURRENT_USER, "");
+    EXPECT_EQ(2u, RegEmuOpenHandleCount()) << "a handle opened on a root is counted";
+    original.reset();
+    KeyHandle stillThere = open(rootCopy, "Software\\Self");
+}
+
+TEST_F(HandleTest, OpenChecksItsParameters) {
+    HKEY out = handleFromValue(0x1234);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 1, KEY_READ, &out));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0x10, KEY_READ, &out));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, nullptr));
+    EXPECT_EQ(handleFromValue(0x1234), out);
+    KeyHandle link;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, REG_OPTION_OPEN_LINK, KEY_READ, link.out()));
+}
+
+using PathTest = RegistryTest;
+
+TEST_F(PathTest, NamesAreCaseInsensitive) {
+    KeyHandle created = create(HKEY_CURRENT_USER, "Software\\MixedCase\\Inner");
+    setString(created, "v", "same key");
+    for (const char *spelling : {"software\\mixedcase\\inner", "SOFTWARE\\MIXEDCASE\\INNER", "sOfTwArE\\MiXeDcAsE\\iNnEr"}) {
+        KeyHandle key = open(HKEY_CURRENT_USER, spelling);
+        EXPECT_EQ(stringData("same key"), query(key, "v").data) << spelling;
+        DWORD disposition = 0;
+        KeyHandle viaCreate;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, spelling, 0, nullptr, 0,
+                                                 KEY_READ, nullptr, viaCreate.out(), &disposition));
+        EXPECT_EQ(REG_OPENED_EXISTING_KEY, disposition) << spelling;
+    }
+    KeyHandle software = open(HKEY_CURRENT_USER, "Software");
+    EXPECT_EQ(1u, info(software).subKeys) << "differently cased creates made new keys";
+}
+
+TEST_F(PathTest, OnlyAsciiLettersFoldOtherBytesCompareExactly) {
+    KeyHandle upper = create(HKEY_CURRENT_USER, "Caf\xC3\x89");  // É in UTF-8
+    KeyHandle lower = create(HKEY_CURRENT_USER, "caf\xC3\xA9");  // é in UTF-8
+    setString(upper, "v", "upper");
+    setString(lower, "v", "lower");
+    EXPECT_EQ(stringData("upper"), query(upper, "v").data);
+    EXPECT_EQ(2u, info(HKEY_CURRENT_USER).subKeys);
+    KeyHandle again = open(HKEY_CURRENT_USER, "CAF\xC3\x89");
+    EXPECT_EQ(stringData("upper"), query(again, "v").data);
+}
+
+TEST_F(PathTest, MalformedPathsAreRejected) {
+    KeyHandle existing = create(HKEY_CURRENT_USER, "Software\\X");
+    const std::string longest(255, 'n');
+    const std::string tooLong(256, 'n');
+    struct Case {
+        std::string path;
+        LONG open;    // RegOpenKeyExA under HKEY_CURRENT_USER
+        LONG create;  // RegCreateKeyExA under HKEY_CURRENT_USER
+    };
+    const Case cases[] = {
+        {"\\Software\\X", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+        {"\\", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+        {"Software\\\\X", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+        {"Software\\X\\\\", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+        {"Software\\X\\", ERROR_SUCCESS, ERROR_SUCCESS},  // one trailing backslash is ignored
+        {"Software\\" + tooLong, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER},
+        {"Software\\" + longest, ERROR_FILE_NOT_FOUND, ERROR_SUCCESS},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.open, tryOpen(HKEY_CURRENT_USER, c.path.c_str())) << "open " << c.path;
+        HKEY key = nullptr;
+        EXPECT_EQ(c.create, RegCreateKeyExA(HKEY_CURRENT_USER, c.path.c_str(), 0, nullptr, 0,
+                                            KEY_READ, nullptr, &key, nullptr))
+            << "create " << c.path;
+        if (key) {
+            EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+        }
+    }
+    EXPECT_EQ(ERROR_SUCCESS, tryOpen(HKEY_CURRENT_USER, ("Software\\" + longest).c_str()));
+    KeyHandle software = open(HKEY_CURRENT_USER, "Software");
+    EXPECT_EQ(2u, info(software).subKeys) << "a rejected path created something";
+    EXPECT_EQ(255u, info(software).maxSubKeyLength);
+}
+
+TEST_F(PathTest, OpeningAMissingKeyFailsAndCreatesNothing) {
+    KeyHandle software = create(HKEY_CURRENT_USER, "Software");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, tryOpen(HKEY_CURRENT_USER, "Software\\Missing\\Deeper"));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, tryOpen(software, "Missing"));
+    }
+    EXPECT_EQ(0u, info(software).subKeys);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, tryOpen(HKEY_LOCAL_MACHINE, "Software"));
+}
+
+using CreateTest = RegistryTest;
+
+TEST_F(CreateTest, CreatesMissingIntermediateKeysAndReportsWhatItDid) {
+    DWORD disposition = 0;
+    KeyHandle deep;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "A\\B\\C", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, deep.out(), &disposition));
+    EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
+    for (const char *path : {"A", "A\\B", "A\\B\\C"}) {
+        EXPECT_TRUE(exists(HKEY_CURRENT_USER, path)) << path;
+    }
+
+    KeyHandle a = open(HKEY_CURRENT_USER, "A");
+    KeyHandle sibling;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(a, "B\\D", 0, nullptr, REG_OPTION_VOLATILE, KEY_READ,
+                                             nullptr, sibling.out(), &disposition));
+    EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
+    KeyHandle existing;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(a, "b\\c", 0, nullptr, 0, KEY_READ, nullptr,
+                                             existing.out(), &disposition));
+    EXPECT_EQ(REG_OPENED_EXISTING_KEY, disposition);
+    KeyHandle noDisposition;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(a, "E", 0, nullptr, 0, KEY_READ, nullptr,
+                                             noDisposition.out(), nullptr));
+    KeyHandle b = open(a, "B");
+    EXPECT_EQ(2u, info(b).subKeys);
+}
+
+TEST_F(CreateTest, ChecksItsParameters) {
+    HKEY out = handleFromValue(0x1234);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              RegCreateKeyExA(HKEY_CURRENT_USER, "New", 1, nullptr, 0, KEY_READ, nullptr, &out, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              RegCreateKeyExA(HKEY_CURRENT_USER, "New", 0, nullptr, 0, KEY_READ, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              RegCreateKeyExA(HKEY_CURRENT_USER, "New", 0, nullptr, 0x100, KEY_READ, nullptr, &out, nullptr));
+    EXPECT_EQ(handleFromValue(0x1234), out);
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "New"));
+}
+
+TEST_F(CreateTest, AHandleWithoutCreateRightCannotAddSubkeysButCanOpenThem) {
+    create(HKEY_CURRENT_USER, "Parent\\Existing");
+    KeyHandle readOnly = open(HKEY_CURRENT_USER, "Parent", KEY_READ);
+    HKEY out = nullptr;
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              RegCreateKeyExA(readOnly, "New", 0, nullptr, 0, KEY_READ, nullptr, &out, nullptr));
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Parent\\New"));
+    KeyHandle existing;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(readOnly, "Existing", 0, nullptr, 0, KEY_READ, nullptr,
+                                             existing.out(), nullptr));
+    KeyHandle writable = open(HKEY_CURRENT_USER, "Parent", KEY_WRITE);
+    KeyHandle created;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(writable, "New", 0, nullptr, 0, KEY_READ, nullptr,
+                                             created.out(), nullptr));
+}
+
+using DeleteKeyTest = RegistryTest;
+
+TEST_F(DeleteKeyTest, DeletesOnlyLeafKeys) {
+    create(HKEY_CURRENT_USER, "Software\\Parent\\Child");
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Parent"));
+    EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Software\\Parent\\Child"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Parent\\Missing"));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\parent\\CHILD"));
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Parent\\Child"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Parent\\Child"));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Parent"));
+    KeyHandle software = open(HKEY_CURRENT_USER, "Software");
+    EXPECT_EQ(0u, info(software).subKeys);
+    EXPECT_EQ(0u, info(software).maxSubKeyLength);
+}
+
+TEST_F(DeleteKeyTest, AnEmptySubkeyDeletesTheHandlesOwnKeyButNotARoot) {
+    KeyHandle key = create(HKEY_CURRENT_USER, "Doomed");
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyA(key, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key, ""));
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Doomed"));
+    for (HKEY root : kRoots) {
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(root, "")) << root;
+    }
+    KeyHandle rootHandle = open(HKEY_CURRENT_USER, nullptr);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(rootHandle, ""));
+}
+
+// Every operation but close on a handle to a deleted key.
+void expectKeyDeleted(HKEY key, const std::string &why) {
+    HKEY out = nullptr;
+    DWORD size = 0;
+    char name[8];
+    DWORD nameLength = sizeof name;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size)) << why;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegSetValueExA(key, "v", 0, REG_BINARY, nullptr, 0)) << why;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegDeleteValueA(key, "v")) << why;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr)) << why;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &size, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) << why;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegOpenKeyExA(key, nullptr, 0, KEY_READ, &out)) << why;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegCreateKeyExA(key, "sub", 0, nullptr, 0, KEY_READ, nullptr, &out, nullptr)) << why;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegDeleteKeyA(key, "")) << why;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegDeleteTreeA(key, nullptr)) << why;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegEmuDenyAccess(key, nullptr, KEY_READ)) << why;
+}
+
+TEST_F(DeleteKeyTest, HandlesToADeletedKeyReportItDeletedUntilClosed) {
+    KeyHandle key = create(HKEY_CURRENT_USER, "Gone");
+    setString(key, "v", "data");
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CURRENT_USER, "Gone"));
+    expectKeyDeleted(key, "after RegDeleteKeyA");
+
+    // A new key of the same name is another key.
+    KeyHandle recreated = create(HKEY_CURRENT_USER, "Gone");
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, query(recreated, "v").status);
+    expectKeyDeleted(key, "after the name was reused");
+    EXPECT_EQ(2u, RegEmuOpenHandleCount());
+    key.reset();  // closing still works
+}
+
+using DeleteTreeTest = RegistryTest;
+
+TEST_F(DeleteTreeTest, WithASubkeyDeletesItAndEverythingBelow) {
+    KeyHandle top = create(HKEY_CURRENT_USER, "Tree\\Top");
+    KeyHandle leaf = create(HKEY_CURRENT_USER, "Tree\\Top\\Middle\\Leaf");
+    KeyHandle other = create(HKEY_CURRENT_USER, "Tree\\Other");
+    setString(leaf, "v", "x");
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CURRENT_USER, "tree\\top"));
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Tree\\Top"));
+    EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Tree\\Other"));
+    expectKeyDeleted(top, "top of a deleted tree");
+    expectKeyDeleted(leaf, "leaf of a deleted tree");
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteTreeA(HKEY_CURRENT_USER, "Tree\\Top"));
+    EXPECT_EQ(ERROR_BAD_PATHNAME, RegDeleteTreeA(HKEY_CURRENT_USER, "\\Tree"));
+}
+
+TEST_F(DeleteTreeTest, WithoutASubkeyEmptiesTheKeyAndKeepsIt) {
+    KeyHandle key = create(HKEY_CURRENT_USER, "Tree");
+    KeyHandle child = create(key, "Child\\Grandchild");
+    setString(key, "a", "1");
+    setString(key, "b", "2");
+    for (const char *self : {static_cast<const char *>(nullptr), ""}) {
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(key, self));
+        KeyInfo emptied = info(key);
+        EXPECT_EQ(ERROR_SUCCESS, emptied.status);
+        EXPECT_EQ(0u, emptied.subKeys);
+        EXPECT_EQ(0u, emptied.values);
+        EXPECT_EQ(0u, emptied.maxValueNameLength);
+        EXPECT_EQ(0u, emptied.maxDataSize);
+        expectKeyDeleted(child, "subkey of an emptied key");
+        setString(key, "again", "usable");
+    }
+    EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Tree"));
+
+    KeyHandle readOnly = open(HKEY_CURRENT_USER, "Tree", KEY_READ);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteTreeA(readOnly, nullptr));
+    EXPECT_EQ(stringData("usable"), query(key, "again").data);
+}
+
+TEST_F(DeleteTreeTest, AVeryDeepTreeIsDeleted) {
+    std::string path = "Deep";
+    for (int i = 0; i < 2000; ++i) path += "\\L";
+    KeyHandle bottom = create(HKEY_CURRENT_USER, path.c_str());
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CURRENT_USER, "Deep"));
+    expectKeyDeleted(bottom, "bottom of a deep tree");
+}
+
+}  // namespace
+}  // namespace regemu_test
