@@ -41,7 +41,10 @@ void set_value(JNIEnv* env, jobject host, jstring value_name, jobject value) {
         jmethodID int_value = env->GetMethodID(integer_class, java::kIntegerIntValue.name,
                                                java::kIntegerIntValue.signature);
         if (int_value == nullptr) return;
-        dword_to_bytes(env->CallIntMethod(value, int_value), dword);
+        const jint number = env->CallIntMethod(value, int_value);
+        // A Java call may raise; the VM requires a look before any further JNI call.
+        if (env->ExceptionCheck()) return;
+        dword_to_bytes(number, dword);
         type = REG_DWORD;
         data = dword;
         size = sizeof dword;
