@@ -1,0 +1,210 @@
+// The value-name walk: hasNext and next over a key, its state kept in the iterator's fields,
+// its key handle carried between calls in m_hkey.
+#include <algorithm>
+
+#include "harness.h"
+
+namespace harness {
+namespace {
+
+constexpr std::uint32_t kRegSz = 1;
+
+class WalkTest : public ::testing::Test {
+protected:
+    // Values "a", "bb" and "ccc", so the longest name is 3.
+    void fill() {
+        for (const std::string& name : names_) {
+            ASSERT_EQ(reg::setValue(key_.path(), &name, kRegSz, {'x', 0}), 0);
+        }
+    }
+
+    bool hasNext() {
+        return world_.call([&](JNIEnv* env) { return lib_->hasNext(env, walk_); }) == JNI_TRUE;
+    }
+    JavaValue next() {
+        return world_.valueOf(world_.call([&](JNIEnv* env) { return lib_->next(env, walk_); }));
+    }
+    std::int32_t field(const char* name) { return world_.intField(walk_, name); }
+    reg::Handle walkKey() { return static_cast<reg::Handle>(field("m_hkey")); }  // sign-extended
+
+    std::string thrown() {
+        auto t = world_.takeException();
+        return t ? t->describe() : "nothing";
+    }
+    void expectCleanAndNoHandles() {
+        EXPECT_TRUE(world_.violations().empty()) << world_.violationReport();
+        if (baseline_) {
+            EXPECT_EQ(*reg::openHandleCount(), *baseline_) << "key handles left open";
+        }
+    }
+
+    const std::vector<std::string> names_ = {"a", "bb", "ccc"};
+    TestKey key_{::testing::UnitTest::GetInstance()->current_test_info()->name(), true};
+    const EntryPoints* lib_ = library();
+    JniWorld world_;
+    jobject walk_ = newIterator(world_, reg::kCurrentUserRoot, key_.path());
+    std::optional<unsigned long> baseline_ = reg::openHandleCount();
+};
+
+#define CVSREG_REQUIRE_WALK() \
+    ASSERT_NE(lib_, nullptr) << "library not loaded: " << libraryProblem()
+
+TEST_F(WalkTest, ThreeValuesThenEnd) {
+    CVSREG_REQUIRE_WALK();
+    fill();
+    std::vector<std::string> seen;
+    reg::Handle opened = 0;
+    const auto opensBefore = reg::callCount("RegOpenKeyExA");
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        ASSERT_TRUE(hasNext()) << "after " << i << " names; exception: " << thrown();
+        EXPECT_EQ(field("m_index"), static_cast<std::int32_t>(i));
+        EXPECT_EQ(field("m_count"), 3);
+        EXPECT_EQ(field("m_maxsize"), 4) << "longest name plus one";
+        if (i == 0) opened = walkKey();
+        EXPECT_EQ(walkKey(), opened) << "the walk reopened its key";
+        EXPECT_TRUE(reg::isOpenKey(walkKey())) << "m_hkey " << walkKey() << " is not an open key";
+        if (baseline_) {
+            EXPECT_EQ(*reg::openHandleCount(), *baseline_ + 1);
+        }
+        JavaValue name = next();
+        ASSERT_EQ(name.kind, JavaValue::Kind::String) << describe(name) << "; exception: " << thrown();
+        seen.emplace_back(name.text.begin(), name.text.end());
+    }
+    EXPECT_FALSE(hasNext()) << "exception: " << thrown();
+    EXPECT_FALSE(hasNext()) << "a finished walk must stay finished";
+    EXPECT_FALSE(reg::isOpenKey(opened)) << "the key stays open after the last name";
+    if (opensBefore) {
+        EXPECT_EQ(*reg::callCount("RegOpenKeyExA") - *opensBefore, 1u) << "one open for the whole walk";
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, names_);
+
+    next();
+    EXPECT_EQ(thrown(), "NoSuchElementException: \"past end of enumeration\"");
+    expectCleanAndNoHandles();
+}
+
+TEST_F(WalkTest, NextAloneOpensTheWalk) {
+    CVSREG_REQUIRE_WALK();
+    fill();
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        JavaValue name = next();
+        ASSERT_EQ(name.kind, JavaValue::Kind::String) << describe(name) << "; exception: " << thrown();
+        seen.emplace_back(name.text.begin(), name.text.end());
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, names_);
+    next();
+    EXPECT_EQ(thrown(), "NoSuchElementException: \"past end of enumeration\"");
+    expectCleanAndNoHandles();
+}
+
+TEST_F(WalkTest, EmptyKeyHasNothing) {
+    CVSREG_REQUIRE_WALK();
+    EXPECT_FALSE(hasNext());
+    EXPECT_EQ(thrown(), "nothing");
+    next();
+    EXPECT_EQ(thrown(), "NoSuchElementException: \"past end of enumeration\"");
+    expectCleanAndNoHandles();
+}
+
+TEST_F(WalkTest, MissingKeyFailsAndStaysUnopened) {
+    CVSREG_REQUIRE_WALK();
+    TestKey missing("WalkMissingKey", false);
+    world_.setObjectField(walk_, "m_path", world_.makeString(std::u16string(missing.path().begin(), missing.path().end())));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_FALSE(hasNext());
+        EXPECT_EQ(thrown(), "CVSWin32RegKeyException: \"open key failed\"");
+        EXPECT_EQ(field("m_index"), -1);
+    }
+    next();
+    EXPECT_EQ(thrown(), "CVSWin32RegKeyException: \"open key failed\"");
+    EXPECT_EQ(field("m_index"), -1);
+    expectCleanAndNoHandles();
+}
+
+TEST_F(WalkTest, ValuesRemovedUnderTheWalkEndIt) {
+    CVSREG_REQUIRE_WALK();
+    fill();
+    ASSERT_TRUE(hasNext()) << thrown();
+    reg::Handle opened = walkKey();
+    JavaValue first = next();
+    ASSERT_EQ(first.kind, JavaValue::Kind::String) << thrown();
+    for (const std::string& name : names_) reg::deleteValue(key_.path(), &name);
+    next();
+    EXPECT_EQ(thrown(), "CVSWin32RegKeyException: \"enum value failed\"");
+    EXPECT_FALSE(reg::isOpenKey(opened)) << "a failed walk must close its key";
+    EXPECT_FALSE(hasNext()) << "exception: " << thrown();
+    expectCleanAndNoHandles();
+}
+
+TEST_F(WalkTest, InfoQueryFailureLeavesNoHandle) {
+    CVSREG_REQUIRE_WALK();
+    if (!reg::hooksAvailable()) GTEST_SKIP() << "needs the emulated registry's failure controls";
+    fill();
+    ASSERT_EQ(reg::failNextCall("RegQueryInfoKeyA", 0, 8), 0);
+    EXPECT_FALSE(hasNext());
+    EXPECT_EQ(thrown(), "CVSWin32RegKeyException: \"query info key failed\"");
+    EXPECT_EQ(field("m_index"), -1);
+    if (baseline_) {
+        EXPECT_EQ(*reg::openHandleCount(), *baseline_) << "key left open by a failed start";
+    }
+    EXPECT_TRUE(hasNext()) << "a later call tries again; exception: " << thrown();
+    for (int i = 0; i < 3; ++i) next();
+    EXPECT_FALSE(hasNext());
+    EXPECT_EQ(thrown(), "nothing");
+    expectCleanAndNoHandles();
+}
+
+TEST_F(WalkTest, OpenKeyHandleAsRoot) {
+    CVSREG_REQUIRE_WALK();
+    fill();
+    reg::Handle root = 0;
+    ASSERT_EQ(reg::openKey(key_.path(), &root), 0);
+    ASSERT_TRUE(fitsJavaInt(root));
+    jobject walk = newIterator(world_, static_cast<std::int32_t>(root), std::nullopt);
+    int names = 0;
+    while (world_.call([&](JNIEnv* env) { return lib_->hasNext(env, walk); }) == JNI_TRUE && names < 10) {
+        world_.call([&](JNIEnv* env) { return lib_->next(env, walk); });
+        ++names;
+    }
+    EXPECT_EQ(thrown(), "nothing");
+    EXPECT_EQ(names, 3);
+    EXPECT_TRUE(reg::isOpenKey(root)) << "the walk closed the caller's root key";
+    reg::closeKey(root);
+    expectCleanAndNoHandles();
+}
+
+TEST_F(WalkTest, CloseEndsTheWalk) {
+    CVSREG_REQUIRE_WALK();
+    if (lib_->close == nullptr) GTEST_SKIP() << "this build does not export CVSWin32RegKeyNameIterator.close";
+    fill();
+    auto close = [&] { world_.call([&](JNIEnv* env) { lib_->close(env, walk_); }); };
+    ASSERT_TRUE(hasNext()) << thrown();
+    ASSERT_TRUE(next().kind == JavaValue::Kind::String) << thrown();
+    reg::Handle opened = walkKey();
+    close();
+    EXPECT_EQ(thrown(), "nothing");
+    EXPECT_FALSE(reg::isOpenKey(opened)) << "close left the key open";
+    EXPECT_FALSE(hasNext()) << "exception: " << thrown();
+    close();  // closing an ended walk does nothing
+    EXPECT_EQ(thrown(), "nothing");
+    EXPECT_FALSE(hasNext());
+    expectCleanAndNoHandles();
+}
+
+TEST_F(WalkTest, CloseBeforeOpeningEndsWithoutOpening) {
+    CVSREG_REQUIRE_WALK();
+    if (lib_->close == nullptr) GTEST_SKIP() << "this build does not export CVSWin32RegKeyNameIterator.close";
+    fill();
+    world_.call([&](JNIEnv* env) { lib_->close(env, walk_); });
+    EXPECT_EQ(thrown(), "nothing");
+    EXPECT_FALSE(hasNext()) << "exception: " << thrown();
+    next();
+    EXPECT_EQ(thrown(), "NoSuchElementException: \"past end of enumeration\"");
+    expectCleanAndNoHandles();
+}
+
+}  // namespace
+}  // namespace harness

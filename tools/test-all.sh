@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# All the tests. Run as root on Debian 12: it installs what it needs first.
+#   linux           the library against the emulated registry: the JUnit suite in a real JVM
+#                   under -Xcheck:jni, the native harness with its checking JNI environment (and
+#                   once under valgrind), the emulation's own tests, the export check
+#   linux-sanitize  the same native suites under AddressSanitizer and UndefinedBehaviorSanitizer
+#   windows-x86/x64 the DLLs cross-built with MinGW-w64, their export and import tables, and the
+#                   harness under Wine against Wine's registry
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
+
+bash tools/install-dependencies.sh --windows
+
+echo "== linux"
+cmake --workflow --preset linux
+echo "== linux-sanitize"
+cmake --workflow --preset linux-sanitize
+bash tests/run-windows-suites.sh
