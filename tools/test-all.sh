@@ -6,6 +6,7 @@
 #   linux-sanitize  the same native suites under AddressSanitizer and UndefinedBehaviorSanitizer
 #   windows-x86/x64 the DLLs cross-built with MinGW-w64, their export and import tables, and the
 #                   harness under Wine against Wine's registry
+#   package         the archive of all three builds, and its Linux library loaded from it
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
@@ -18,3 +19,5 @@ cmake --workflow --preset linux
 echo "== linux-sanitize"
 cmake --workflow --preset linux-sanitize
 bash tests/run-windows-suites.sh
+echo "== package"
+bash tools/check-package.sh
