@@ -66,6 +66,20 @@ jint open_iteration(JNIEnv* env, jobject host, jclass host_class) {
     return static_cast<jint>(count);
 }
 
+// Where the walk stands: the index of the next name and the count, opening the walk first
+// when it is unopened. The count is -1 when that opening failed, with its exception pending.
+struct Position {
+    jint index;
+    jint count;
+};
+
+Position current_position(JNIEnv* env, jobject host, jclass host_class,
+                          const WalkFields& fields) {
+    const jint index = env->GetIntField(host, fields.index);
+    if (index == -1) return {0, open_iteration(env, host, host_class)};
+    return {index, env->GetIntField(host, fields.count)};
+}
+
 }  // namespace
 
 jboolean walk_has_next(JNIEnv* env, jobject host) {
@@ -73,15 +87,8 @@ jboolean walk_has_next(JNIEnv* env, jobject host) {
     WalkFields fields;
     if (!find_position_fields(env, host_class, fields)) return JNI_FALSE;
 
-    jint index = env->GetIntField(host, fields.index);
-    jint count;
-    if (index == -1) {
-        count = open_iteration(env, host, host_class);
-        index = 0;
-    } else {
-        count = env->GetIntField(host, fields.count);
-    }
-    return index < count ? JNI_TRUE : JNI_FALSE;
+    const Position position = current_position(env, host, host_class, fields);
+    return position.index < position.count ? JNI_TRUE : JNI_FALSE;
 }
 
 jstring walk_next(JNIEnv* env, jobject host) {
@@ -89,15 +96,8 @@ jstring walk_next(JNIEnv* env, jobject host) {
     WalkFields fields;
     if (!find_walk_fields(env, host_class, fields)) return nullptr;
 
-    jint index = env->GetIntField(host, fields.index);
-    jint count;
-    if (index == -1) {
-        count = open_iteration(env, host, host_class);
-        if (count == -1) return nullptr;
-        index = 0;
-    } else {
-        count = env->GetIntField(host, fields.count);
-    }
+    const auto [index, count] = current_position(env, host, host_class, fields);
+    if (count == -1) return nullptr;
     if (index >= count) {
         raise_java_exception(env, java::kNoSuchElementExceptionClass, kPastEndOfEnumeration);
         return nullptr;
