@@ -195,6 +195,10 @@ struct JniWorld::Impl {
         if (env != &w->env_) {
             w->violation(std::string(fn) + " called with a JNIEnv* that is not the current one");
         }
+        if (w->uncheckedJavaCall_ != nullptr && !releasesOrChecks) {
+            w->violation(std::string(fn) + " called after " + w->uncheckedJavaCall_ +
+                         " without an exception check; the VM requires one");
+        }
         if (w->pending_ != nullptr && !releasesOrChecks) {
             w->violation(std::string(fn) + " called while an exception is pending (" +
                          w->thrownOf(w->pending_).describe() +
@@ -413,6 +417,7 @@ struct JniWorld::Impl {
         if (w->allocationFails("NewObject")) return nullptr;
         Object* o = w->newObject(c);
         o->number = static_cast<std::int32_t>(value);
+        w->uncheckedJavaCall_ = "NewObject";
         return w->newRef(o, true);
     }
 
@@ -443,6 +448,7 @@ struct JniWorld::Impl {
                          " called on an object of class " + o->cls->name);
             return 0;
         }
+        w->uncheckedJavaCall_ = "CallIntMethod";
         return static_cast<jint>(static_cast<std::int32_t>(o->number));  // Number.intValue
     }
 
@@ -509,6 +515,7 @@ struct JniWorld::Impl {
 
     static jboolean JNICALL ExceptionCheck(JNIEnv* env) {
         JniWorld* w = enter(env, "ExceptionCheck", true);
+        if (w) w->uncheckedJavaCall_ = nullptr;
         return w && w->pending_ ? JNI_TRUE : JNI_FALSE;
     }
 
@@ -760,6 +767,7 @@ Thrown JniWorld::thrownOf(const Object* e) const { return Thrown{e->cls->name, e
 void JniWorld::beginCall() {
     if (inCall_) violation("a native call began inside another one");
     pending_ = nullptr;
+    uncheckedJavaCall_ = nullptr;
     inCall_ = true;
 }
 

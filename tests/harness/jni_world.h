@@ -166,6 +166,9 @@ private:
     std::map<const ClassInfo*, Object*> classObjects_;
     Object* pending_ = nullptr;
     bool inCall_ = false;
+    // The Java call (CallIntMethod, NewObject) that may have raised and has not been checked
+    // for an exception since; null when there is none.
+    const char* uncheckedJavaCall_ = nullptr;
     int exceptionsThisCall_ = 0;
 
     struct Taken {

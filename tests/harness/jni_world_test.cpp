@@ -78,6 +78,17 @@ const Breach kBreaches[] = {
     {"BadExceptionMessage",
      [](JNIEnv* env, jstring) { env->ThrowNew(registryException(env), "\xFF"); },
      "not modified UTF-8"},
+    {"CallAfterUncheckedJavaCall",
+     [](JNIEnv* env, jstring) {
+         jclass integer = env->FindClass("java/lang/Integer");
+         jmethodID constructor = env->GetMethodID(integer, "<init>", "(I)V");
+         jmethodID int_value = env->GetMethodID(integer, "intValue", "()I");
+         jobject one = env->NewObject(integer, constructor, 1);
+         env->ExceptionCheck();
+         env->CallIntMethod(one, int_value);
+         env->FindClass(kRegistryExceptionClass);
+     },
+     "FindClass called after CallIntMethod without an exception check"},
     {"UnlistedFunction", [](JNIEnv* env, jstring s) { env->DeleteLocalRef(s); },
      "called DeleteLocalRef, a JNI function the library is not meant to call"},
     {"UnlistedVariadicFunction",
@@ -173,6 +184,7 @@ TEST(JniWorldTest, WellBehavedNativeIsClean) {
         bool isInteger = env->IsAssignableFrom(env->GetObjectClass(integer), integerClass);
         bool bytesAreInteger = env->IsAssignableFrom(env->GetObjectClass(bytes), integerClass);
         jint n = env->CallIntMethod(integer, env->GetMethodID(integerClass, "intValue", "()I"));
+        if (env->ExceptionCheck()) return nullptr;
 
         jbyteArray array = static_cast<jbyteArray>(bytes);
         jbyte* elements = env->GetByteArrayElements(array, nullptr);
