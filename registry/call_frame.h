@@ -64,12 +64,14 @@ private:
     const char* chars_ = nullptr;
 };
 
-// The elements of a Java byte[], released with mode 0 when the holder goes.
+// The elements of a Java byte[], read only, released with JNI_ABORT when the holder goes: the
+// library never changes them, and copying its snapshot back would undo whatever another thread
+// wrote into the array meanwhile.
 class ScopedByteArrayElements {
 public:
     explicit ScopedByteArrayElements(JNIEnv* env) : env_(env) {}
     ~ScopedByteArrayElements() {
-        if (elements_ != nullptr) env_->ReleaseByteArrayElements(array_, elements_, 0);
+        if (elements_ != nullptr) env_->ReleaseByteArrayElements(array_, elements_, JNI_ABORT);
     }
     ScopedByteArrayElements(const ScopedByteArrayElements&) = delete;
     ScopedByteArrayElements& operator=(const ScopedByteArrayElements&) = delete;
