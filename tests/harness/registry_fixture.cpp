@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <process.h>
 #define CVSREG_GETPID _getpid
+
+#include "native_library.h"
 #else
 #include <unistd.h>
 
@@ -114,6 +116,7 @@ std::optional<unsigned long> callCount(const std::string&) { return std::nullopt
 long failNextCall(const std::string&, std::uint32_t, std::int32_t) { return ERROR_NOT_SUPPORTED; }
 long denyAccess(const std::string&, bool) { return ERROR_NOT_SUPPORTED; }
 void resetEmulation() {}
+unsigned long predefinedKeyCloseCount() { return harness::predefinedKeyClosesByLibrary(); }
 
 #else
 
@@ -135,6 +138,7 @@ long denyAccess(const std::string& path, bool write) {
 }
 
 void resetEmulation() { RegEmuReset(); }
+unsigned long predefinedKeyCloseCount() { return RegEmuPredefinedKeyCloseCount(); }
 
 #endif
 

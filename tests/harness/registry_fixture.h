@@ -49,6 +49,9 @@ std::optional<unsigned long> callCount(const std::string& function);
 long failNextCall(const std::string& function, std::uint32_t skip, std::int32_t error);
 // Later opens of `path` asking for read (or write) rights fail with ERROR_ACCESS_DENIED.
 long denyAccess(const std::string& path, bool write);
+// How many times a predefined key (HKEY_CURRENT_USER and the rest) was given to RegCloseKey:
+// by anyone since the last reset on the emulation, by the library under test on Windows.
+unsigned long predefinedKeyCloseCount();
 // Forgets denials and failures not yet used, and empties the registry.
 void resetEmulation();
 
