@@ -152,7 +152,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                     DWORD cbData) {
     return registryCall(kSetValue, [&](State &s) -> LONG {
         std::string_view name = valueNameOf(lpValueName);
-        if (Reserved != 0 || (!lpData && cbData) || name.size() > kMaxValueNameLength)
+        if (Reserved != 0 || (!lpData && cbData) || longerThan(name, kMaxValueNameLength))
             return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
