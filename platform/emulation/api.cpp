@@ -34,6 +34,11 @@ std::string_view valueNameOf(LPCSTR name) { return name ? std::string_view(name)
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
     return registryCall(kOpenKey, [&](State &s) -> LONG {
         if (!phkResult || (ulOptions & ~DWORD{REG_OPTION_OPEN_LINK})) return ERROR_INVALID_PARAMETER;
+        // A predefined key opened with no subkey is handed back as it is.
+        if ((!lpSubKey || !*lpSubKey) && rootIndex(hKey) >= 0) {
+            *phkResult = hKey;
+            return ERROR_SUCCESS;
+        }
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         Path path;
@@ -118,7 +123,10 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass
 
 LONG RegCloseKey(HKEY hKey) {
     return registryCall(kCloseKey, [&](State &s) -> LONG {
-        if (rootIndex(hKey) >= 0) return ERROR_SUCCESS;
+        if (rootIndex(hKey) >= 0) {
+            s.predefinedCloses.fetch_add(1, std::memory_order_relaxed);
+            return ERROR_SUCCESS;
+        }
         return s.handles.remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
     });
 }
@@ -295,12 +303,17 @@ void RegEmuReset(void) {
         }
         s.faults.clear();
         s.calls.reset();
+        s.predefinedCloses.store(0, std::memory_order_relaxed);
     } catch (...) {
         // Nothing allocates on this path but a thread's first counter block.
     }
 }
 
 DWORD RegEmuOpenHandleCount(void) { return state().handles.openCount(); }
+
+DWORD RegEmuPredefinedKeyCloseCount(void) {
+    return state().predefinedCloses.load(std::memory_order_relaxed);
+}
 
 DWORD RegEmuCallCount(const char *function) {
     State &s = state();

@@ -122,10 +122,52 @@ TEST_F(HandleTest, ANullOrEmptySubkeyOpensANewHandleToTheSameKey) {
         setString(viaOpen, "written", self ? "empty" : "null");
         EXPECT_EQ(stringData(self ? "empty" : "null"), query(viaCreate, "written").data);
     }
-    KeyHandle rootCopy = open(HKEY_CURRENT_USER, "");
-    EXPECT_EQ(2u, RegEmuOpenHandleCount()) << "a handle opened on a root is counted";
+    KeyHandle rootCopy = create(HKEY_CURRENT_USER, "");
+    EXPECT_EQ(2u, RegEmuOpenHandleCount()) << "a handle created on a root is counted";
     original.reset();
     KeyHandle stillThere = open(rootCopy, "Software\\Self");
+}
+
+TEST_F(HandleTest, OpeningAPredefinedKeyWithNoSubkeyHandsBackThatKey) {
+    for (HKEY root : kRoots) {
+        for (const char *self : {static_cast<const char *>(nullptr), ""}) {
+            for (REGSAM access : {REGSAM{KEY_READ}, REGSAM{KEY_ALL_ACCESS}, REGSAM{0}}) {
+                HKEY out = handleFromValue(0x1234);
+                EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, self, 0, access, &out));
+                EXPECT_EQ(root, out) << root << (self ? " \"\"" : " NULL") << " access " << access;
+            }
+        }
+    }
+    EXPECT_EQ(0u, RegEmuOpenHandleCount());
+    // A subkey, or a handle that is not predefined, still gives a new handle.
+    KeyHandle key = create(HKEY_CURRENT_USER, "Software");
+    KeyHandle viaPath = open(HKEY_CURRENT_USER, "Software");
+    KeyHandle viaHandle = open(key, nullptr);
+    EXPECT_NE(key.get(), viaPath.get());
+    EXPECT_NE(key.get(), viaHandle.get());
+    EXPECT_EQ(3u, RegEmuOpenHandleCount());
+}
+
+TEST_F(HandleTest, ClosingAPredefinedKeySucceedsAndIsCounted) {
+    EXPECT_EQ(0u, RegEmuPredefinedKeyCloseCount());
+    KeyHandle key = create(HKEY_CURRENT_USER, "Software");
+    key.reset();
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(nullptr));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(handleFromValue(0x7FFFFFF0)));
+    EXPECT_EQ(0u, RegEmuPredefinedKeyCloseCount()) << "only predefined keys count";
+
+    DWORD closes = 0;
+    for (HKEY root : kRoots) {
+        HKEY opened = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, "", 0, KEY_READ, &opened));
+        EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(opened));
+        EXPECT_EQ(++closes, RegEmuPredefinedKeyCloseCount()) << root;
+    }
+    // Still usable after being closed.
+    setString(HKEY_CURRENT_USER, "v", "x");
+    EXPECT_EQ(stringData("x"), query(HKEY_CURRENT_USER, "v").data);
+    RegEmuReset();
+    EXPECT_EQ(0u, RegEmuPredefinedKeyCloseCount());
 }
 
 TEST_F(HandleTest, OpenChecksItsParameters) {
@@ -291,7 +333,7 @@ TEST_F(DeleteKeyTest, AnEmptySubkeyDeletesTheHandlesOwnKeyButNotARoot) {
     for (HKEY root : kRoots) {
         EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(root, "")) << root;
     }
-    KeyHandle rootHandle = open(HKEY_CURRENT_USER, nullptr);
+    KeyHandle rootHandle = create(HKEY_CURRENT_USER, "");
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(rootHandle, ""));
 }
 
