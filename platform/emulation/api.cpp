@@ -180,7 +180,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
         std::string_view name = valueNameOf(lpValueName);
         if (Reserved != 0) return ERROR_INVALID_PARAMETER;
         if (!lpData && cbData) return ERROR_NOACCESS;
-        if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
+        if (longerThan(name, kMaxValueNameLength)) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;

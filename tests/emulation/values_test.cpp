@@ -326,6 +326,53 @@ TEST_F(ValueTest, KeyInfoTracksCountsAndLongestNamesAndData) {
     }
 }
 
+// Windows counts names in UTF-16 units and string data in its stored UTF-16 bytes.
+TEST_F(ValueTest, KeyInfoCountsNamesAndStringDataAsWindowsStoresThem) {
+    const std::string cjk8 = "\xE4\xB8\xAD\xE6\x96\x87\xE5\x90\x8D\xE5\xAD\x97"
+                             "\xE4\xB8\xAD\xE6\x96\x87\xE5\x90\x8D\xE5\xAD\x97";  // 8 characters
+    const std::string grin = "\xF0\x9F\x98\x80";                  // U+1F600: two units
+    const std::string grinModified = "\xED\xA0\xBD\xED\xB8\x80";  // the same as two surrogates
+    const std::string invalid(10, '\xFF');                          // one unit per byte
+    struct Step {
+        const char *what;
+        std::function<void()> change;
+        DWORD maxSubKeyLength, maxValueNameLength, maxDataSize;
+    };
+    const Step steps[] = {
+        {"REG_SZ \"data\" with its NUL", [&] { setString(key_, "s", "data"); }, 0, 1, 10},
+        {"a name of 8 CJK characters", [&] { set(key_, cjk8.c_str(), REG_BINARY, Bytes(3)); }, 0, 8, 10},
+        {"REG_EXPAND_SZ of two-byte characters",
+         [&] { set(key_, "e", REG_EXPAND_SZ, stringData("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9")); }, 0, 8, 12},
+        {"REG_MULTI_SZ", [&] { set(key_, "m", REG_MULTI_SZ, Bytes{'a', 'b', 0, 'c', 'd', 'e', 0, 0}); }, 0, 8, 16},
+        {"a supplementary character", [&] { setString(key_, "g", grin + grin + grin + grin); }, 0, 8, 18},
+        {"the same in modified UTF-8",
+         [&] { setString(key_, "g", grinModified + grinModified + grinModified + grinModified + "x"); }, 0, 8, 20},
+        {"binary data counts its bytes", [&] { set(key_, "b", REG_BINARY, Bytes(19)); }, 0, 8, 20},
+        {"a string replaced by binary data", [&] { set(key_, "g", REG_BINARY, Bytes(2)); }, 0, 8, 19},
+        {"invalid bytes count one each", [&] { set(key_, invalid.c_str(), REG_DWORD, Bytes(4)); }, 0, 10, 19},
+        {"modified UTF-8 NUL is one character", [&] { set(key_, "a\xC0\x80" "bcdefghij\xC3\xA9", REG_DWORD, Bytes(4)); }, 0, 12, 19},
+        {"a subkey of 3 CJK characters", [&] { create(key_, "\xE4\xB8\xAD\xE6\x96\x87\xE5\x90\x8D"); }, 3, 12, 19},
+        {"a shorter subkey", [&] { create(key_, "ab"); }, 3, 12, 19},
+        {"delete the longest names",
+         [&] {
+             RegDeleteValueA(key_, "a\xC0\x80" "bcdefghij\xC3\xA9");
+             RegDeleteValueA(key_, invalid.c_str());
+             RegDeleteKeyA(key_, "\xE4\xB8\xAD\xE6\x96\x87\xE5\x90\x8D");
+         },
+         2, 8, 19},
+        {"delete the CJK name and the largest data",
+         [&] { RegDeleteValueA(key_, cjk8.c_str()); RegDeleteValueA(key_, "b"); }, 2, 1, 16},
+    };
+    for (const Step &step : steps) {
+        step.change();
+        KeyInfo got = info(key_);
+        EXPECT_EQ(ERROR_SUCCESS, got.status) << step.what;
+        EXPECT_EQ(step.maxSubKeyLength, got.maxSubKeyLength) << step.what;
+        EXPECT_EQ(step.maxValueNameLength, got.maxValueNameLength) << step.what;
+        EXPECT_EQ(step.maxDataSize, got.maxDataSize) << step.what;
+    }
+}
+
 TEST_F(ValueTest, KeyInfoOutputsAreOptionalAndTheRestAreZero) {
     set(key_, "v", REG_BINARY, Bytes(5));
     EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, nullptr, nullptr,
