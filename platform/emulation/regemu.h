@@ -59,7 +59,9 @@ typedef struct _FILETIME {
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NOACCESS 998L
 #define ERROR_KEY_DELETED 1018L
+#define ERROR_CHILD_MUST_BE_VOLATILE 1021L
 /* A subkey path that starts with a backslash or has an empty name between two backslashes. */
 #define ERROR_BAD_PATHNAME 161L
 

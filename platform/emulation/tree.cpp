@@ -132,13 +132,17 @@ void deleteChild(Key &parent, std::string_view childName) {
     destroyDetached(std::move(child));
 }
 
-void emptyKey(Key &key) {
+void deleteChildren(Key &key) {
     std::vector<std::shared_ptr<Key>> children;
     children.reserve(key.children.size());
     for (auto &entry : key.children) children.push_back(entry.second);
     key.children.clear();
     key.childNameLengths.clear();
     for (auto &child : children) destroyDetached(std::move(child));
+}
+
+void emptyKey(Key &key) {
+    deleteChildren(key);
     std::unique_lock<std::shared_mutex> values(key.valuesLock);
     key.clearValues();
 }

@@ -112,13 +112,51 @@ TEST_F(ValueTest, SetRejectsBadParameters) {
     const std::string longest(16383, 'n');
     const std::string tooLong(16384, 'n');
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key_, "v", 1, REG_BINARY, &one, 1));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key_, "v", 0, REG_BINARY, nullptr, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key_, tooLong.c_str(), 0, REG_BINARY, &one, 1));
     EXPECT_TRUE(valueNames(key_).empty());
     EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "empty", 0, REG_BINARY, nullptr, 0));
     EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, longest.c_str(), 0, REG_BINARY, &one, 1));
     EXPECT_EQ(Bytes{1}, query(key_, longest.c_str()).data);
     EXPECT_EQ(16383u, info(key_).maxValueNameLength);
+}
+
+TEST_F(ValueTest, NullDataWithACountIsAnAccessFaultForEveryType) {
+    for (DWORD type : {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD}) {
+        EXPECT_EQ(ERROR_NOACCESS, RegSetValueExA(key_, "v", 0, type, nullptr, 4)) << "type " << type;
+        EXPECT_EQ(ERROR_NOACCESS, RegSetValueExA(key_, "v", 0, type, nullptr, 1)) << "type " << type;
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "v", 0, type, nullptr, 0)) << "type " << type;
+        EXPECT_EQ(Bytes{}, query(key_, "v").data);
+        EXPECT_EQ(type, query(key_, "v").type);
+    }
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key_, "w", 1, REG_BINARY, nullptr, 4))
+        << "a reserved argument is checked first";
+    EXPECT_EQ(std::vector<std::string>{"v"}, valueNames(key_));
+}
+
+TEST_F(ValueTest, AMissingValueZeroesTheSizeAskedForOnlyWithoutABuffer) {
+    KeyHandle readOnly = open(HKEY_CURRENT_USER, "Software\\Values", KEY_SET_VALUE);
+    struct Case {
+        const char *what;
+        HKEY key;
+        bool withBuffer;
+        LONG status;
+        DWORD size;  // afterwards, from 99
+    };
+    const Case cases[] = {
+        {"missing, size only", key_, false, ERROR_FILE_NOT_FOUND, 0},
+        {"missing, with a buffer", key_, true, ERROR_FILE_NOT_FOUND, 99},
+        {"no right to read, size only", readOnly, false, ERROR_ACCESS_DENIED, 0},
+        {"no right to read, with a buffer", readOnly, true, ERROR_ACCESS_DENIED, 99},
+        {"bad handle, size only", handleFromValue(0x7FFFFFF0), false, ERROR_INVALID_HANDLE, 99},
+    };
+    for (const Case &c : cases) {
+        DWORD type = 77, size = 99;
+        BYTE buffer[128];
+        EXPECT_EQ(c.status, RegQueryValueExA(c.key, "missing", nullptr, &type,
+                                             c.withBuffer ? buffer : nullptr, &size)) << c.what;
+        EXPECT_EQ(c.size, size) << c.what;
+        EXPECT_EQ(77u, type) << c.what;
+    }
 }
 
 TEST_F(ValueTest, ReplacingAValueKeepsItsPlaceAndTakesTheNewType) {
@@ -203,6 +241,47 @@ TEST_F(ValueTest, EnumerationNeedsRoomForTheNameAndItsTerminator) {
             EXPECT_EQ(ERROR_SUCCESS, status) << "room " << room;
             EXPECT_EQ(5u, length);
             EXPECT_STREQ("Name5", name);
+        }
+    }
+}
+
+TEST_F(ValueTest, EnumerationWithAShortBufferReportsTypeAndSizeAndWritesNothingElse) {
+    setString(key_, "Test", "foobar");
+    struct Case {
+        const char *what;
+        DWORD nameRoom;
+        DWORD dataRoom;  // 0xFFFF: no data buffer
+        LONG status;
+    };
+    const Case cases[] = {
+        {"both too small", 2, 2, ERROR_MORE_DATA},
+        {"name too small", 3, 20, ERROR_MORE_DATA},
+        {"name without room for its terminator", 4, 20, ERROR_MORE_DATA},
+        {"no room for a name", 0, 20, ERROR_MORE_DATA},
+        {"name too small, no data buffer", 3, 0xFFFF, ERROR_MORE_DATA},
+        {"data too small", 20, 2, ERROR_MORE_DATA},
+        {"data one byte short", 20, 6, ERROR_MORE_DATA},
+        {"both fit exactly", 5, 7, ERROR_SUCCESS},
+    };
+    for (const Case &c : cases) {
+        char name[24];
+        BYTE data[24];
+        std::memset(name, 'x', sizeof name);
+        std::memset(data, 'x', sizeof data);
+        DWORD nameLength = c.nameRoom, size = c.dataRoom, type = 1234;
+        const bool withData = c.dataRoom != 0xFFFF;
+        EXPECT_EQ(c.status, RegEnumValueA(key_, 0, name, &nameLength, nullptr, &type,
+                                          withData ? data : nullptr, &size)) << c.what;
+        EXPECT_EQ(REG_SZ, type) << c.what;
+        EXPECT_EQ(7u, size) << c.what;
+        if (c.status == ERROR_SUCCESS) {
+            EXPECT_EQ(4u, nameLength);
+            EXPECT_STREQ("Test", name);
+            EXPECT_STREQ("foobar", reinterpret_cast<const char *>(data));
+        } else {
+            EXPECT_EQ(c.nameRoom, nameLength) << c.what << ": the name's length was changed";
+            EXPECT_EQ(std::string(sizeof name, 'x'), std::string(name, sizeof name)) << c.what;
+            EXPECT_EQ(Bytes(sizeof data, 'x'), Bytes(data, data + sizeof data)) << c.what;
         }
     }
 }
