@@ -29,6 +29,17 @@ LONG registryCall(Function function, Body &&body) noexcept {
 
 std::string_view valueNameOf(LPCSTR name) { return name ? std::string_view(name) : std::string_view(); }
 
+bool isStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// Copies a value's data into a buffer of `room` bytes that holds it. As on Windows, string
+// data stored without a terminating NUL gets one after it when the buffer has room.
+void copyData(const Value &value, LPBYTE out, DWORD room) {
+    const size_t size = value.data.size();
+    if (size == 0) return;
+    std::memcpy(out, value.data.data(), size);
+    if (room > size && value.data.back() != 0 && isStringType(value.type)) out[size] = 0;
+}
+
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
@@ -171,7 +182,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
                 *lpcbData = size;
                 return ERROR_MORE_DATA;
             }
-            if (size) std::memcpy(lpData, value->data.data(), size);
+            copyData(*value, lpData, *lpcbData);
         }
         if (lpcbData) *lpcbData = size;
         return ERROR_SUCCESS;
@@ -188,6 +199,9 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+        // A string whose count leaves out the NUL that follows it is stored with that NUL,
+        // as Windows does: the byte after the count is read.
+        if (cbData && isStringType(dwType) && lpData[cbData - 1] != 0 && lpData[cbData] == 0) ++cbData;
         // Copied before locking; readers then see the old bytes or the new, whole.
         std::vector<BYTE> data(lpData, lpData + cbData);
         std::unique_lock<std::shared_mutex> lock(ref.key->valuesLock);
@@ -254,14 +268,15 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
         // When the name (with its terminator) or the data does not fit, only the type and
         // the data's size are reported; the buffers and the name's length stay as they were.
         const bool nameFits = value.name.size() < *lpcchValueName;
-        const bool dataFits = !lpData || *lpcbData >= size;
+        const DWORD room = lpcbData ? *lpcbData : 0;
+        const bool dataFits = !lpData || room >= size;
         if (lpType) *lpType = value.type;
         if (lpcbData) *lpcbData = size;
         if (!nameFits || !dataFits) return ERROR_MORE_DATA;
         std::memcpy(lpValueName, value.name.data(), value.name.size());
         lpValueName[value.name.size()] = '\0';
         *lpcchValueName = static_cast<DWORD>(value.name.size());
-        if (lpData && size) std::memcpy(lpData, value.data.data(), size);
+        if (lpData) copyData(value, lpData, room);
         return ERROR_SUCCESS;
     });
 }
