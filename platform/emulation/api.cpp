@@ -54,8 +54,12 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         auto open = [&]() -> LONG {
+            // Windows opens HKEY_CLASSES_ROOT's subkeys by their full path, where one
+            // leading backslash is one more empty name.
+            const char *subKey = lpSubKey;
+            if (subKey && *subKey == '\\' && rootIndex(hKey) == 0) ++subKey;
             Path path;
-            if (LONG error = splitPath(lpSubKey, path)) return error;
+            if (LONG error = splitPath(subKey, path)) return error;
             std::shared_ptr<Key> target;
             REGSAM granted;
             uint32_t era;

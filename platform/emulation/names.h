@@ -220,9 +220,10 @@ inline bool equalsIgnoreCase(std::string_view a, std::string_view b) {
 }
 using Path = std::vector<std::string_view>;
 
-// Splits a subkey path into names. NULL and "" give no names; one trailing backslash is
-// ignored. A leading backslash or an empty name inside gives ERROR_BAD_PATHNAME, a name
-// longer than 255 UTF-16 units ERROR_INVALID_PARAMETER. The names point into `text`.
+// Splits a subkey path into names. NULL and "" give no names. Empty names inside or at the
+// end (two backslashes in a row, trailing backslashes) are skipped, as Windows skips them;
+// a leading backslash gives ERROR_BAD_PATHNAME, a name longer than 255 UTF-16 units
+// ERROR_INVALID_PARAMETER. The names point into `text`.
 LONG splitPath(const char *text, Path &out);
 LONG splitPath(std::string_view text, Path &out);
 

@@ -149,5 +149,81 @@ TEST_F(NameLengthTest, ValueNamesUpTo16383UnitsWhateverTheirBytes) {
     }
 }
 
+using EmptyPathPartTest = RegistryTest;
+
+// Windows skips empty names inside a path and at its end; a leading backslash is an error.
+TEST_F(EmptyPathPartTest, EmptyPartsInsideOrAtTheEndAreSkipped) {
+    struct Row {
+        const char *path;
+        LONG expected;  // of open and of create, under HKEY_CURRENT_USER
+    };
+    const Row rows[] = {
+        {"Software\\Vendor", ERROR_SUCCESS},
+        {"Software\\Vendor\\", ERROR_SUCCESS},
+        {"Software\\Vendor\\\\", ERROR_SUCCESS},
+        {"Software\\\\Vendor", ERROR_SUCCESS},
+        {"Software\\\\\\Vendor\\\\\\", ERROR_SUCCESS},
+        {"\\Software\\Vendor", ERROR_BAD_PATHNAME},
+        {"\\\\Software\\Vendor", ERROR_BAD_PATHNAME},
+        {"\\", ERROR_BAD_PATHNAME},
+        {"\\\\", ERROR_BAD_PATHNAME},
+    };
+    KeyHandle vendor = create(HKEY_CURRENT_USER, "Software\\Vendor");
+    setString(vendor, "v", "reached");
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.path);
+        KeyHandle opened;
+        ASSERT_EQ(row.expected, RegOpenKeyExA(HKEY_CURRENT_USER, row.path, 0, KEY_READ, opened.out()));
+        if (row.expected == ERROR_SUCCESS) {
+            EXPECT_EQ(stringData("reached"), query(opened, "v").data);
+        }
+        KeyHandle created;
+        DWORD disposition = 0;
+        ASSERT_EQ(row.expected, RegCreateKeyExA(HKEY_CURRENT_USER, row.path, 0, nullptr, 0, KEY_READ,
+                                                nullptr, created.out(), &disposition));
+        if (row.expected == ERROR_SUCCESS) {
+            EXPECT_EQ(REG_OPENED_EXISTING_KEY, disposition);
+            EXPECT_EQ(stringData("reached"), query(created, "v").data);
+        }
+    }
+    KeyHandle software = open(HKEY_CURRENT_USER, "Software");
+    EXPECT_EQ(1u, info(software).subKeys) << "a path with empty parts made a key of its own";
+    EXPECT_EQ(0u, info(vendor).subKeys);
+}
+
+TEST_F(EmptyPathPartTest, NewKeysAndDeletionsSkipThemToo) {
+    KeyHandle created;
+    DWORD disposition = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "New\\\\Deeper\\\\", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, created.out(), &disposition));
+    EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
+    created.reset();
+    EXPECT_TRUE(exists(HKEY_CURRENT_USER, "New\\Deeper"));
+    KeyHandle fresh = open(HKEY_CURRENT_USER, "New");
+    EXPECT_EQ(1u, info(fresh).subKeys);
+    EXPECT_EQ(6u, info(fresh).maxSubKeyLength);
+    fresh.reset();
+    // "New\\" names New itself, which still has a subkey.
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_CURRENT_USER, "New\\\\"));
+    EXPECT_EQ(ERROR_BAD_PATHNAME, RegDeleteKeyA(HKEY_CURRENT_USER, "\\New\\Deeper"));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CURRENT_USER, "New\\\\Deeper\\"));
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "New\\Deeper"));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CURRENT_USER, "New\\"));
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "New"));
+}
+
+// Windows opens HKEY_CLASSES_ROOT's subkeys by their full path, so one leading backslash
+// opens there; it creates nothing, and everywhere else it is an error.
+TEST_F(EmptyPathPartTest, OneLeadingBackslashOpensUnderClassesRoot) {
+    KeyHandle clsid = create(HKEY_CLASSES_ROOT, "CLSID");
+    EXPECT_EQ(ERROR_SUCCESS, tryOpen(HKEY_CLASSES_ROOT, "\\CLSID"));
+    EXPECT_EQ(ERROR_BAD_PATHNAME, tryOpen(HKEY_CLASSES_ROOT, "\\\\CLSID"));
+    EXPECT_EQ(ERROR_BAD_PATHNAME, tryOpen(clsid, "\\Sub"));
+    KeyHandle created;
+    EXPECT_EQ(ERROR_BAD_PATHNAME, RegCreateKeyExA(HKEY_CLASSES_ROOT, "\\Other", 0, nullptr, 0,
+                                                  KEY_READ, nullptr, created.out(), nullptr));
+    EXPECT_EQ(1u, info(HKEY_CLASSES_ROOT).subKeys);
+}
+
 }  // namespace
 }  // namespace regemu_test
