@@ -12,6 +12,7 @@
 #else
 #include <unistd.h>
 
+#include "modified_utf8.h"
 #include "platform/emulation/regemu.h"
 #define CVSREG_GETPID getpid
 #endif
@@ -106,6 +107,23 @@ long openKey(const std::string& path, Handle* out) {
 
 long closeKey(Handle key) { return RegCloseKey(toKey(key)); }
 
+std::optional<std::vector<std::string>> narrowValueNames(const std::string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    std::vector<char> buffer(65536);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const LONG rc = RegEnumValueA(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS) break;
+        names.emplace_back(buffer.data(), length);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
 bool isOpenKey(Handle key) {
     DWORD values = 0;
     return RegQueryInfoKeyA(toKey(key), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -113,6 +131,19 @@ bool isOpenKey(Handle key) {
 }
 
 #ifdef _WIN32
+
+unsigned narrowCodePage() { return GetACP(); }
+
+long setValueWide(const std::string& path, const std::u16string& name, std::uint32_t type,
+                  const std::vector<std::uint8_t>& data) {
+    HKEY key = nullptr;
+    LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE, &key);
+    if (rc != ERROR_SUCCESS) return rc;
+    const std::wstring wide(name.begin(), name.end());
+    rc = RegSetValueExW(key, wide.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+    return rc;
+}
 
 bool hooksAvailable() { return false; }
 std::optional<unsigned long> openHandleCount() { return std::nullopt; }
@@ -123,6 +154,15 @@ void resetEmulation() {}
 unsigned long predefinedKeyCloseCount() { return harness::predefinedKeyClosesByLibrary(); }
 
 #else
+
+unsigned narrowCodePage() { return 65001; }
+
+long setValueWide(const std::string& path, const std::u16string& name, std::uint32_t type,
+                  const std::vector<std::uint8_t>& data) {
+    // The emulation's narrow form is UTF-8; these names hold no U+0000 or lone surrogate.
+    const std::string narrow = encodeModifiedUtf8(name);
+    return setValue(path, &narrow, type, data);
+}
 
 bool hooksAvailable() { return true; }
 std::optional<unsigned long> openHandleCount() { return RegEmuOpenHandleCount(); }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "harness.h"
+#include "modified_utf8.h"
 
 namespace harness {
 namespace {
@@ -293,6 +294,56 @@ INSTANTIATE_TEST_SUITE_P(WalkTest, WalkFieldOutOfRange, ::testing::ValuesIn(kCha
                                                           : std::to_string(info.param.value);
                              return name;
                          });
+
+// The registry counts the longest name in UTF-16 units, while the walk's buffer receives its
+// narrow form: two bytes a character in a double-byte code page, three in UTF-8 (the
+// emulation's). Names of different lengths, the longest of them not ASCII, must all come whole.
+TEST_F(WalkTest, NamesLongerInTheirNarrowFormAllCome) {
+    CVSREG_REQUIRE_WALK();
+    const unsigned codePage = reg::narrowCodePage();
+    if (codePage != 65001 && codePage != 932) {
+        GTEST_SKIP() << "code page " << codePage << " cannot hold Japanese names (run with LC_ALL=ja_JP.UTF-8)";
+    }
+    const std::vector<std::u16string> names = {u"a", u"\u5024", u"\u8a2d\u5b9a", u"\u65e5\u672c\u8a9e\u306e\u540d\u524d",
+                                               u"\u540d\u524d\u4ed8\u304d\u306e\u8a2d\u5b9a\u5024", u"ascii"};
+    for (const std::u16string& name : names) {
+        ASSERT_EQ(reg::setValueWide(key_.path(), name, kRegSz, {'x', 0}), 0);
+    }
+    const auto narrow = reg::narrowValueNames(key_.path());
+    ASSERT_TRUE(narrow.has_value());
+    ASSERT_EQ(narrow->size(), names.size());
+
+    std::vector<std::u16string> walked;
+    while (hasNext() && walked.size() < names.size() + 1) {
+        JavaValue name = next();
+        ASSERT_EQ(name.kind, JavaValue::Kind::String) << "after " << walked.size() << " names: " << thrown();
+        walked.push_back(name.text);
+    }
+    EXPECT_EQ(thrown(), "nothing");
+    EXPECT_EQ(field("m_maxsize"), 9) << "the longest name in UTF-16 units, plus one";
+    ASSERT_EQ(walked.size(), names.size());
+    for (std::size_t i = 0; i < walked.size(); ++i) {
+        if (codePage == 65001) {
+            EXPECT_EQ(printable(walked[i]), printable(names[i]));
+            continue;
+        }
+        // Shift-JIS bytes are no UTF-8, so the library hands each name over byte for byte: a
+        // valid UTF-8 sequence as its character, any other byte as U+0000 + byte. These names
+        // hold no C2, C3 or F0-F4 byte, so that reads back unambiguously.
+        std::string bytes;
+        for (char16_t c : walked[i]) {
+            if (c < 0x100) {
+                bytes += static_cast<char>(c);
+            } else {
+                bytes += encodeModifiedUtf8(std::u16string(1, c));
+            }
+        }
+        EXPECT_EQ(toHex(std::vector<std::uint8_t>(bytes.begin(), bytes.end())),
+                  toHex(std::vector<std::uint8_t>((*narrow)[i].begin(), (*narrow)[i].end())))
+            << "name " << i;
+    }
+    expectCleanAndNoHandles();
+}
 
 }  // namespace
 }  // namespace harness

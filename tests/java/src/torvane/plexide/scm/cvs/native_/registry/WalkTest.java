@@ -156,6 +156,36 @@ class WalkTest {
             }
         }
 
+        /**
+         * m_maxsize counts the longest name in UTF-16 units, while each name arrives in its narrow
+         * form, up to three bytes a unit: non-ASCII names of different lengths, the longest of
+         * them too, and the longest name allowed in its widest narrow form, all come whole.
+         */
+        @Test
+        void namesLongerInTheirNarrowFormComeWhole() {
+            char[] widest = new char[16383];
+            Arrays.fill(widest, '\u8a2d');
+            String[] names = {"\u8a2d\u5b9a", "a", "\u00fc", "\u65e5\u672c\u8a9e\u306e\u540d\u524d",
+                "\ud83d\ude00\u20ac", "\u540d\u524d\u4ed8\u304d\u306e\u8a2d\u5b9a\u5024"};
+            try (RegistryFixture f = new RegistryFixture("walk-narrow-form").create()) {
+                CVSWin32RegKey key = new CVSWin32RegKey(CVSWin32RegKey.HKEY_CURRENT_USER, f.path);
+                for (String name : names) {
+                    key.setValue(name, Integer.valueOf(1));
+                }
+                CVSWin32RegKeyNameIterator walk = key.valueNames();
+                List<String> walked = new ArrayList<>();
+                walk.forEachRemaining(walked::add);
+                assertEquals(Arrays.asList(names), walked);
+                assertEquals(9, field(walk, "m_maxsize"), "the longest name in UTF-16 units, plus one");
+
+                key.setValue(new String(widest), Integer.valueOf(2));
+                walked.clear();
+                key.valueNames().forEachRemaining(walked::add);
+                assertEquals(names.length + 1, walked.size());
+                assertEquals(new String(widest), walked.get(names.length), "49,149 bytes narrow");
+            }
+        }
+
         @Test
         void aSubclassWalksToo() {
             try (RegistryFixture f = keyWith("walk-subclass", THREE)) {
