@@ -34,7 +34,7 @@ ScopedKey open_key(JNIEnv* env, jobject host, const KeyFields& fields, REGSAM ac
         raise_registry_error(env, kOpenKeyFailed);
         return ScopedKey();
     }
-    return ScopedKey(key);
+    return ScopedKey(key, root);
 }
 
 ScopedKey open_key(JNIEnv* env, jobject host, jclass host_class, REGSAM access) {

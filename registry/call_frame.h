@@ -64,12 +64,14 @@ private:
     const char* chars_ = nullptr;
 };
 
-// The elements of a Java byte[], released with mode 0 when the holder goes.
+// The elements of a Java byte[], read only, released with JNI_ABORT when the holder goes: the
+// library never changes them, and copying its snapshot back would undo whatever another thread
+// wrote into the array meanwhile.
 class ScopedByteArrayElements {
 public:
     explicit ScopedByteArrayElements(JNIEnv* env) : env_(env) {}
     ~ScopedByteArrayElements() {
-        if (elements_ != nullptr) env_->ReleaseByteArrayElements(array_, elements_, 0);
+        if (elements_ != nullptr) env_->ReleaseByteArrayElements(array_, elements_, JNI_ABORT);
     }
     ScopedByteArrayElements(const ScopedByteArrayElements&) = delete;
     ScopedByteArrayElements& operator=(const ScopedByteArrayElements&) = delete;
@@ -88,16 +90,25 @@ private:
     jbyte* elements_ = nullptr;
 };
 
-// An open registry key, closed when the holder goes. Move-only: ownership passes with it.
+// Closes `key` unless it is null or the very root it was opened from. RegOpenKeyExA hands back a
+// predefined root itself for a null or empty path, and closing that would close the process's
+// handle of the root under every other thread using it.
+inline void close_key(HKEY key, HKEY root) {
+    if (key != nullptr && key != root) RegCloseKey(key);
+}
+
+// An open registry key, closed when the holder goes unless it is the root it was opened from.
+// Move-only: ownership passes with it.
 class ScopedKey {
 public:
     ScopedKey() = default;
-    explicit ScopedKey(HKEY key) : key_(key) {}
+    ScopedKey(HKEY key, HKEY root) : key_(key), root_(root) {}
     ~ScopedKey() { reset(); }
-    ScopedKey(ScopedKey&& other) noexcept : key_(other.release()) {}
+    ScopedKey(ScopedKey&& other) noexcept : key_(other.release()), root_(other.root_) {}
     ScopedKey& operator=(ScopedKey&& other) noexcept {
         if (this != &other) {
             reset();
+            root_ = other.root_;
             key_ = other.release();
         }
         return *this;
@@ -114,12 +125,13 @@ public:
         return key;
     }
     void reset() {
-        if (key_ != nullptr) RegCloseKey(key_);
+        close_key(key_, root_);
         key_ = nullptr;
     }
 
 private:
     HKEY key_ = nullptr;
+    HKEY root_ = nullptr;
 };
 
 // A temporary buffer from the process heap, freed when the holder goes.
@@ -154,7 +166,8 @@ inline jfieldID field_id(JNIEnv* env, jclass host_class, const java::FieldName& 
 // False with the VM's error pending when the host class lacks m_root or m_path.
 bool find_key_fields(JNIEnv* env, jclass host_class, KeyFields& fields);
 
-// Opens the key named by the host object's m_root and m_path with `access`. On failure the
+// Opens the key named by the host object's m_root and m_path with `access`; the holder never
+// closes the root itself, which is what a null or empty path may hand back. On failure the
 // holder is empty and an exception is pending: "open key failed", or the VM's own when it
 // could not supply the path's text.
 ScopedKey open_key(JNIEnv* env, jobject host, const KeyFields& fields, REGSAM access);

@@ -17,8 +17,12 @@ void set_value(JNIEnv* env, jobject host, jstring value_name, jobject value) {
     if (!name.take(value_name)) return;
 
     if (value == nullptr) {
-        // Deleting a value that is not there is not an error.
-        RegDeleteValueA(key.get(), name.c_str());
+        // Deleting a value that is not there is not an error; a refused delete is, since the
+        // value stays.
+        const LONG status = RegDeleteValueA(key.get(), name.c_str());
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+            raise_registry_error(env, kQueryValueFailed);
+        }
         return;
     }
 

@@ -1,9 +1,15 @@
 // The walk over a key's value names. Its whole state lives in the iterator object's fields:
 //   m_index  -1 before the walk is opened, then the index of the next name
 //   m_count  the number of values when the walk was opened
-//   m_hkey   the key, open while 0 <= m_index < m_count
-//   m_maxsize the longest value name at opening plus its terminator: the name buffer's size
+//   m_hkey   the key while it is open (0 <= m_index < m_count), and 0 whenever it is not
+//   m_maxsize the longest value name at opening, in characters, plus its terminator
+//
+// Java code can change these fields (reflection, a subclass, a walk shared by mistake), so the
+// walk trusts them only as far as they describe a walk: it never enumerates or closes handle 0,
+// and fields that describe no walk end it with an exception. Since m_hkey is cleared whenever
+// the key is closed, a rewound walk cannot reach a handle value that now belongs to another key.
 #include <algorithm>
+#include <cstddef>
 
 #include "registry/call_frame.h"
 #include "registry/operations.h"
@@ -12,41 +18,86 @@
 namespace cvsreg {
 namespace {
 
+// The narrow form of a name takes up to three bytes per UTF-16 unit (the UTF-8 code page; a
+// double-byte code page takes two), while the registry counts names in UTF-16 units.
+constexpr std::size_t kNarrowBytesPerUnit = 3;
+// The first buffer stays within what the narrow functions hand out for one name.
+constexpr std::size_t kNarrowNameLimit = 32767;
+// The widest narrow form of the longest name the registry holds (16,383 units), terminated:
+// a buffer grown for a name that did not fit stops here.
+constexpr std::size_t kLongestNarrowName = 16383 * kNarrowBytesPerUnit + 1;
+
 struct WalkFields {
+    KeyFields key_fields;  // m_root and m_path
     jfieldID key = nullptr;
     jfieldID max_size = nullptr;
     jfieldID index = nullptr;
     jfieldID count = nullptr;
 };
 
-bool find_position_fields(JNIEnv* env, jclass host_class, WalkFields& fields) {
+bool find_walk_fields(JNIEnv* env, jclass host_class, WalkFields& fields) {
+    if (!find_key_fields(env, host_class, fields.key_fields)) return false;
+    fields.key = field_id(env, host_class, java::kWalkKeyField);
+    if (fields.key == nullptr) return false;
+    fields.max_size = field_id(env, host_class, java::kWalkMaxSizeField);
+    if (fields.max_size == nullptr) return false;
     fields.index = field_id(env, host_class, java::kWalkIndexField);
     if (fields.index == nullptr) return false;
     fields.count = field_id(env, host_class, java::kWalkCountField);
     return fields.count != nullptr;
 }
 
-bool find_walk_fields(JNIEnv* env, jclass host_class, WalkFields& fields) {
-    if (!find_position_fields(env, host_class, fields)) return false;
-    fields.key = field_id(env, host_class, java::kWalkKeyField);
-    if (fields.key == nullptr) return false;
-    fields.max_size = field_id(env, host_class, java::kWalkMaxSizeField);
-    return fields.max_size != nullptr;
+// The walk's fields as they stand.
+struct WalkState {
+    jint index;
+    jint count;
+    jint max_size;
+    HKEY key;
+    HKEY root;
+};
+
+WalkState read_state(JNIEnv* env, jobject host, const WalkFields& fields) {
+    return {env->GetIntField(host, fields.index), env->GetIntField(host, fields.count),
+            env->GetIntField(host, fields.max_size),
+            key_from_java(env->GetIntField(host, fields.key)),
+            key_from_java(env->GetIntField(host, fields.key_fields.root))};
+}
+
+// Whether the fields describe a walk: unopened, open with a key and a buffer size, or exhausted.
+bool describes_a_walk(const WalkState& state) {
+    if (state.index == -1) return true;
+    if (state.index < -1 || state.count < 0 || state.index > state.count) return false;
+    if (state.index == state.count) return true;
+    return state.key != nullptr && state.max_size > 0;
+}
+
+// Gives up the walk's key, if it holds one: closed unless it is the root, and m_hkey cleared.
+void release_walk_key(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
+    if (state.key == nullptr) return;
+    close_key(state.key, state.root);
+    state.key = nullptr;
+    env->SetIntField(host, fields.key, 0);
+}
+
+// Ends the walk where it stands: no key held, m_index at m_count. A walk never opened, or one
+// whose count is no count, ends empty.
+void end_walk(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
+    release_walk_key(env, host, fields, state);
+    if (state.index == -1 || state.count < 0) {
+        state.count = 0;
+        env->SetIntField(host, fields.count, 0);
+    }
+    state.index = state.count;
+    env->SetIntField(host, fields.index, state.count);
 }
 
 // Opens the walk: the key, its value count and longest name, stored in the host's fields.
 // Returns the count, or -1 with an exception pending; the walk then stays unopened.
-jint open_iteration(JNIEnv* env, jobject host, jclass host_class) {
-    KeyFields key_fields;
-    if (!find_key_fields(env, host_class, key_fields)) return -1;
-    WalkFields fields;
-    fields.key = field_id(env, host_class, java::kWalkKeyField);
-    if (fields.key == nullptr) return -1;
-    fields.max_size = field_id(env, host_class, java::kWalkMaxSizeField);
-    if (fields.max_size == nullptr) return -1;
-    if (!find_position_fields(env, host_class, fields)) return -1;
+jint open_iteration(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
+    // A walk rewound to -1 while open still holds its key: give it up before opening anew.
+    release_walk_key(env, host, fields, state);
 
-    ScopedKey key = open_key(env, host, key_fields, KEY_READ);
+    ScopedKey key = open_key(env, host, fields.key_fields, KEY_READ);
     if (!key) return -1;
 
     DWORD count = 0;
@@ -58,26 +109,33 @@ jint open_iteration(JNIEnv* env, jobject host, jclass host_class) {
     }
 
     // A key without values is exhausted at once: nothing would ever close it, so it goes now.
-    const HKEY kept = count > 0 ? key.release() : nullptr;
-    env->SetIntField(host, fields.key, key_to_java(kept));
-    env->SetIntField(host, fields.max_size, static_cast<jint>(longest_name + 1));
-    env->SetIntField(host, fields.index, 0);
-    env->SetIntField(host, fields.count, static_cast<jint>(count));
-    return static_cast<jint>(count);
+    state.key = count > 0 ? key.release() : nullptr;
+    state.max_size = static_cast<jint>(longest_name + 1);
+    state.index = 0;
+    state.count = static_cast<jint>(count);
+    env->SetIntField(host, fields.key, key_to_java(state.key));
+    env->SetIntField(host, fields.max_size, state.max_size);
+    env->SetIntField(host, fields.index, state.index);
+    env->SetIntField(host, fields.count, state.count);
+    return state.count;
 }
 
-// Where the walk stands: the index of the next name and the count, opening the walk first
-// when it is unopened. The count is -1 when that opening failed, with its exception pending.
-struct Position {
-    jint index;
-    jint count;
-};
+// Brings the walk to where a name can be asked for: opens it when unopened, ends it with
+// "enum value failed" when its fields describe no walk. False with an exception pending when
+// either fails.
+bool prepare_walk(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
+    if (state.index == -1) return open_iteration(env, host, fields, state) != -1;
+    if (describes_a_walk(state)) return true;
+    end_walk(env, host, fields, state);
+    raise_registry_error(env, kEnumValueFailed);
+    return false;
+}
 
-Position current_position(JNIEnv* env, jobject host, jclass host_class,
-                          const WalkFields& fields) {
-    const jint index = env->GetIntField(host, fields.index);
-    if (index == -1) return {0, open_iteration(env, host, host_class)};
-    return {index, env->GetIntField(host, fields.count)};
+// The first buffer for a name of up to `max_size` - 1 UTF-16 units in its narrow form.
+std::size_t first_name_buffer_size(jint max_size) {
+    const std::size_t units = static_cast<std::size_t>(max_size) - 1;
+    if (units >= (kNarrowNameLimit - 1) / kNarrowBytesPerUnit) return kNarrowNameLimit;
+    return units * kNarrowBytesPerUnit + 1;
 }
 
 }  // namespace
@@ -85,10 +143,11 @@ Position current_position(JNIEnv* env, jobject host, jclass host_class,
 jboolean walk_has_next(JNIEnv* env, jobject host) {
     jclass host_class = env->GetObjectClass(host);
     WalkFields fields;
-    if (!find_position_fields(env, host_class, fields)) return JNI_FALSE;
+    if (!find_walk_fields(env, host_class, fields)) return JNI_FALSE;
 
-    const Position position = current_position(env, host, host_class, fields);
-    return position.index < position.count ? JNI_TRUE : JNI_FALSE;
+    WalkState state = read_state(env, host, fields);
+    if (!prepare_walk(env, host, fields, state)) return JNI_FALSE;
+    return state.index < state.count ? JNI_TRUE : JNI_FALSE;
 }
 
 jstring walk_next(JNIEnv* env, jobject host) {
@@ -96,55 +155,54 @@ jstring walk_next(JNIEnv* env, jobject host) {
     WalkFields fields;
     if (!find_walk_fields(env, host_class, fields)) return nullptr;
 
-    const auto [index, count] = current_position(env, host, host_class, fields);
-    if (count == -1) return nullptr;
-    if (index >= count) {
+    WalkState state = read_state(env, host, fields);
+    if (!prepare_walk(env, host, fields, state)) return nullptr;
+    if (state.index >= state.count) {
         raise_java_exception(env, java::kNoSuchElementExceptionClass, kPastEndOfEnumeration);
         return nullptr;
     }
 
-    const jint buffer_size = env->GetIntField(host, fields.max_size);
-    const HKEY key = key_from_java(env->GetIntField(host, fields.key));
+    // A name that does not fit (one added since the walk was opened, or a narrow form longer
+    // than reckoned) is asked for again with a larger buffer rather than ending the walk.
     HeapBuffer buffer;
-    if (buffer_size <= 0 || !buffer.allocate(static_cast<std::size_t>(buffer_size))) {
-        raise_out_of_memory(env);  // the walk stays where it is and may be tried again
-        return nullptr;
+    std::size_t buffer_size = first_name_buffer_size(state.max_size);
+    DWORD length;
+    LONG status;
+    for (;;) {
+        if (!buffer.allocate(buffer_size)) {
+            raise_out_of_memory(env);  // the walk stays where it is and may be tried again
+            return nullptr;
+        }
+        length = static_cast<DWORD>(buffer_size);
+        status = RegEnumValueA(state.key, static_cast<DWORD>(state.index), buffer.chars(), &length,
+                               nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_MORE_DATA || buffer_size >= kLongestNarrowName) break;
+        buffer_size = std::min(buffer_size * 2, kLongestNarrowName);
     }
-
-    DWORD length = static_cast<DWORD>(buffer_size);
-    if (RegEnumValueA(key, static_cast<DWORD>(index), buffer.chars(), &length, nullptr, nullptr,
-                      nullptr, nullptr) != ERROR_SUCCESS) {
-        env->SetIntField(host, fields.index, count);  // the walk is over
-        ScopedKey{key}.reset();
+    if (status != ERROR_SUCCESS) {
+        end_walk(env, host, fields, state);
         raise_registry_error(env, kEnumValueFailed);
         return nullptr;
     }
 
     // The name's terminator is passed along, so it need not be copied to get one.
-    jstring name = text_to_java(env, buffer.chars(), std::min<std::size_t>(length + 1, buffer_size));
+    jstring name =
+        text_to_java(env, buffer.chars(), std::min<std::size_t>(std::size_t{length} + 1, buffer_size));
     if (name == nullptr) return nullptr;
-    env->SetIntField(host, fields.index, index + 1);
-    if (index + 1 == count) ScopedKey{key}.reset();  // the last name: the walk is over
+    state.index += 1;
+    env->SetIntField(host, fields.index, state.index);
+    if (state.index == state.count) release_walk_key(env, host, fields, state);  // the last name
     return name;
 }
 
 void walk_close(JNIEnv* env, jobject host) {
     jclass host_class = env->GetObjectClass(host);
     WalkFields fields;
-    if (!find_position_fields(env, host_class, fields)) return;
-    fields.key = field_id(env, host_class, java::kWalkKeyField);
-    if (fields.key == nullptr) return;
+    if (!find_walk_fields(env, host_class, fields)) return;
 
-    const jint index = env->GetIntField(host, fields.index);
-    const jint count = env->GetIntField(host, fields.count);
-    if (index >= 0 && index < count) {
-        ScopedKey{key_from_java(env->GetIntField(host, fields.key))}.reset();
-        env->SetIntField(host, fields.index, count);
-    } else if (index == -1) {
-        // Never opened: end it without opening, so that it stays empty.
-        env->SetIntField(host, fields.count, 0);
-        env->SetIntField(host, fields.index, 0);
-    }
+    WalkState state = read_state(env, host, fields);
+    if (state.index == state.count && state.key == nullptr) return;  // already ended
+    end_walk(env, host, fields, state);
 }
 
 }  // namespace cvsreg

@@ -5,6 +5,8 @@
 #     linux-x86_64/   libCVSWin32RegKey.so and libregemu.so, the emulated registry it loads
 #     windows-x86/    CVSWin32RegKey.dll for 32-bit JVMs
 #     windows-x64/    CVSWin32RegKey.dll for 64-bit JVMs
+#                     each library stripped, its debug information in FILE.debug beside it
+#                     (found by debuggers through the library's .gnu_debuglink)
 #     include/        regemu.h, to call the emulated registry from C or C++
 #     java/           cvswin32regkey.jar, the host classes
 # Without the MinGW-w64 compilers the Windows folders are left out, and it says so.
@@ -26,12 +28,24 @@ install_preset() {  # preset, targets to build first
   cmake --install "build/$preset" --prefix "build/dist/install-$preset" >/dev/null
 }
 
+# Moves the debug information of a library into LIBRARY.debug beside it and strips the library,
+# leaving a link to that file: split_debug OBJCOPY LIBRARY
+split_debug() {
+  local objcopy=$1 dir file
+  dir=$(dirname "$2") file=$(basename "$2")
+  (cd "$dir" && "$objcopy" --only-keep-debug "$file" "$file.debug" &&
+    "$objcopy" --strip-all --add-gnu-debuglink="$file.debug" "$file")
+}
+
 install_preset linux CVSWin32RegKey regemu cvswin32regkey_java
 installed=build/dist/install-linux
 mkdir -p "$stage/linux-x86_64" "$stage/include" "$stage/java"
 cp "$installed"/lib/libCVSWin32RegKey.so "$installed"/lib/libregemu.so "$stage/linux-x86_64/"
 cp "$installed/include/regemu.h" "$stage/include/"
 cp "$installed/share/java/cvswin32regkey.jar" "$stage/java/"
+for library in libCVSWin32RegKey.so libregemu.so; do
+  split_debug objcopy "$stage/linux-x86_64/$library"
+done
 
 for arch in x86 x64; do
   triplet=$([ $arch = x86 ] && echo i686 || echo x86_64)-w64-mingw32
@@ -42,6 +56,7 @@ for arch in x86 x64; do
   install_preset "windows-$arch" CVSWin32RegKey
   mkdir -p "$stage/windows-$arch"
   cp "build/dist/install-windows-$arch/bin/CVSWin32RegKey.dll" "$stage/windows-$arch/"
+  split_debug "$triplet-objcopy" "$stage/windows-$arch/CVSWin32RegKey.dll"
 done
 cp README.md "$stage/"
 

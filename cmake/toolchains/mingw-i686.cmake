@@ -13,7 +13,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Binaries that need no MinGW runtime DLL beside them, so they run from anywhere.
+# Binaries that need no MinGW runtime DLL beside them, so they run from anywhere. The library's
+# own DLL links no MinGW runtime at all (CMakeLists.txt: -nostdlib, no entry point).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # --kill-at: export stdcall functions under their plain names (getValue, not getValue@12),
 # which a JVM finds whichever of the two it tries first.

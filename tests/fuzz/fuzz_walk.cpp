@@ -150,9 +150,11 @@ private:
         fuzz::require(walk_.index() == -1, "a walk that failed to open did not stay unopened");
     }
 
-    // The session's own key, plus the walk's while it is open.
+    // The session's own key, plus the walk's while it is open; m_hkey is 0 whenever it is not.
     void checkHandles(const char* call) {
         fuzz::requireHandles(walk_.open() ? 2 : 1, call);
+        fuzz::require(walk_.open() || walk_.field("m_hkey") == 0,
+                      std::string(call) + " left a handle value in m_hkey of a walk not open");
     }
 
     harness::JniWorld& world_;

@@ -126,7 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (thrown) {
         const bool documented =
             fuzz::isRegistryError(thrown, fuzz::kOpenKeyFailed) ? injected
-            : fuzz::isRegistryError(thrown, fuzz::kQueryValueFailed) ? injected && supported
+            : fuzz::isRegistryError(thrown, fuzz::kQueryValueFailed)
+                ? injected && (supported || value.kind == Kind::Null)
             : fuzz::isRegistryError(thrown, fuzz::kUnsupportedValueType)
                 ? !supported && value.kind != Kind::Null
                 : false;
@@ -138,8 +139,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     fuzz::require(supported || value.kind == Kind::Null,
                   "setValue took " + harness::describe(value) + " without a word");
     if (value.kind == Kind::Null) {
-        // A refused delete is silent and leaves the value.
-        fuzz::require(!after || (injected && after == before), "the deleted value is still there");
+        // Only a delete that finds nothing to delete is silent; one that fails with
+        // ERROR_FILE_NOT_FOUND leaves the value, any other failure raises.
+        const bool notFound = hook == 1 && std::string(failFunction) == "RegDeleteValueA" &&
+                              failError == ERROR_FILE_NOT_FOUND;
+        fuzz::require(!after || (notFound && after == before), "the deleted value is still there");
         return 0;
     }
     fuzz::require(after && *after == *form, "setValue of " + harness::describe(value) +

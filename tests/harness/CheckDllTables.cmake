@@ -1,6 +1,8 @@
 # Checks a built CVSWin32RegKey.dll: it exports the JNI entry points under their plain names
-# (a 32-bit JVM finds those too; an @-decorated export it would not) and nothing else, and it
-# imports from system DLLs only, so it loads on a bare Windows.
+# (a 32-bit JVM finds those too; an @-decorated export it would not) and nothing else, it
+# imports from system DLLs only, so it loads on a bare Windows, and nothing of it runs when it
+# is loaded or when a thread starts or ends: no entry point, no TLS directory or callbacks, no
+# C runtime initializer sections (.CRT$XI*/XC*/XL*, .ctors).
 #   cmake -DOBJDUMP=<mingw objdump> -DDLL=<path> -P CheckDllTables.cmake
 
 cmake_minimum_required(VERSION 3.25)
@@ -55,6 +57,30 @@ foreach(line IN LISTS imports)
   endif()
 endforeach()
 
+# Code run by the loader: the entry point, and the TLS directory with its callbacks.
+if(NOT dump MATCHES "AddressOfEntryPoint[ \t]+0+\n")
+  string(REGEX MATCH "AddressOfEntryPoint[^\n]*" entry "${dump}")
+  list(APPEND problems "has an entry point (${entry})")
+endif()
+if(NOT dump MATCHES "Entry 9 0+ 0+ Thread Storage Directory")
+  string(REGEX MATCH "Entry 9 [^\n]*" tls "${dump}")
+  list(APPEND problems "has a TLS directory (${tls})")
+endif()
+execute_process(COMMAND ${OBJDUMP} -h ${DLL} OUTPUT_VARIABLE sections RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -h ${DLL} failed (${rc})")
+endif()
+string(REGEX MATCHALL "\n +[0-9]+ [^ \n]+" section_rows "${sections}")
+set(section_names "")
+foreach(row IN LISTS section_rows)
+  string(REGEX REPLACE "^\n +[0-9]+ " "" section "${row}")
+  list(APPEND section_names "${section}")
+  if(section MATCHES "^\\.(tls|CRT|ctors|dtors|init_array)")
+    list(APPEND problems "has a section ${section} of code run at load")
+  endif()
+endforeach()
+
+message(STATUS "sections: ${section_names}")
 message(STATUS "exports: ${exports}")
 message(STATUS "imports: ${imported}")
 if(problems)

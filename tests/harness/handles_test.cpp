@@ -73,6 +73,67 @@ TEST_P(OpenKeyAsRoot, ReadsAndWrites) {
 INSTANTIATE_TEST_SUITE_P(RootHandle, OpenKeyAsRoot, ::testing::ValuesIn(kRootForms),
                          [](const ::testing::TestParamInfo<RootForm>& info) { return info.param.name; });
 
+// A null or empty path names the root itself, and for a predefined root the registry hands
+// back the root's own handle: closing that would close HKEY_CURRENT_USER for the whole process.
+class PredefinedRootItself : public ::testing::TestWithParam<std::optional<std::string>> {};
+
+TEST_P(PredefinedRootItself, NoOperationClosesIt) {
+    CVSREG_REQUIRE_LIBRARY(lib);
+    const std::optional<std::string>& path = GetParam();
+    // A value directly below HKEY_CURRENT_USER, of this run only.
+    const std::string name = "CVSWin32RegKeyTests value of " + reg::testRoot().substr(reg::testRoot().rfind('\\') + 1);
+    const unsigned long closesBefore = reg::predefinedKeyCloseCount();
+    const auto handlesBefore = reg::openHandleCount();
+
+    JniWorld world;
+    jobject self = newKeyObject(world, reg::kCurrentUserRoot, path);
+    jstring jname = world.makeString(std::u16string(name.begin(), name.end()));
+    world.call([&](JNIEnv* env) { lib->setValue(env, self, jname, world.make(JavaValue::integer(7))); });
+    auto writeThrown = world.takeException();
+    jobject read = world.call([&](JNIEnv* env) { return lib->getValue(env, self, jname); });
+    auto readThrown = world.takeException();
+
+    // One walk to its end, one closed after its first name.
+    bool walkedToOurs = false;
+    jobject walk = newIterator(world, reg::kCurrentUserRoot, path);
+    for (int names = 0; names < 100000; ++names) {
+        if (world.call([&](JNIEnv* env) { return lib->hasNext(env, walk); }) != JNI_TRUE) break;
+        JavaValue walked = world.valueOf(world.call([&](JNIEnv* env) { return lib->next(env, walk); }));
+        if (walked == JavaValue::string(std::u16string(name.begin(), name.end()))) walkedToOurs = true;
+    }
+    auto walkThrown = world.takeException();
+    std::optional<Thrown> closeThrown;
+    if (lib->close != nullptr) {
+        jobject early = newIterator(world, reg::kCurrentUserRoot, path);
+        world.call([&](JNIEnv* env) { return lib->next(env, early); });
+        world.call([&](JNIEnv* env) { lib->close(env, early); });
+        closeThrown = world.takeException();
+    }
+
+    world.call([&](JNIEnv* env) { lib->setValue(env, self, jname, nullptr); });
+    auto deleteThrown = world.takeException();
+
+    EXPECT_EQ(reg::predefinedKeyCloseCount() - closesBefore, 0u) << "HKEY_CURRENT_USER was closed";
+    EXPECT_TRUE(world.violations().empty()) << world.violationReport();
+    if (handlesBefore) {
+        EXPECT_EQ(*reg::openHandleCount(), *handlesBefore) << "key handles left open";
+    }
+    ASSERT_FALSE(writeThrown.has_value()) << writeThrown->describe();
+    ASSERT_FALSE(readThrown.has_value()) << readThrown->describe();
+    EXPECT_EQ(world.valueOf(read), JavaValue::integer(7));
+    EXPECT_FALSE(walkThrown.has_value()) << walkThrown->describe();
+    EXPECT_TRUE(walkedToOurs) << "the walk of the root missed " << name;
+    EXPECT_FALSE(closeThrown.has_value()) << closeThrown->describe();
+    EXPECT_FALSE(deleteThrown.has_value()) << deleteThrown->describe();
+    EXPECT_EQ(describe(reg::queryValueAt(reg::currentUserHandle(), &name)), "absent");
+}
+
+INSTANTIATE_TEST_SUITE_P(RootHandle, PredefinedRootItself,
+                         ::testing::Values(std::nullopt, std::optional<std::string>("")),
+                         [](const ::testing::TestParamInfo<std::optional<std::string>>& info) {
+                             return std::string(info.param ? "EmptyPath" : "NullPath");
+                         });
+
 TEST(RootHandleTest, RootThatIsNoKeyFailsToOpen) {
     CVSREG_REQUIRE_LIBRARY(lib);
     TestKey key("NoRoot", true);

@@ -304,12 +304,19 @@ struct JniWorld::Impl {
         JniWorld* w = enter(env, "ReleaseByteArrayElements", true);
         if (w == nullptr) return;
         Object* o = w->derefOf(array, "ReleaseByteArrayElements", "[B");
-        if (mode != 0) {
+        // The library only reads the elements: any other mode copies its snapshot back over
+        // what the Java side may have written since.
+        if (mode != JNI_ABORT) {
             w->violation("ReleaseByteArrayElements with mode " + std::to_string(mode) +
-                         " (expected 0: copy back and free)");
+                         " (expected JNI_ABORT: the elements are read only)");
         }
         Taken* t = w->giveBack(elems, o, "ReleaseByteArrayElements", "GetByteArrayElements");
-        if (t != nullptr && o != nullptr && mode != JNI_ABORT) {
+        if (t == nullptr) return;
+        if (std::memcmp(elems, t->original.data(), t->original.size()) != 0) {
+            w->violation("ReleaseByteArrayElements: the library wrote into the elements of " +
+                         hexOf(t->original) + " (they are read only)");
+        }
+        if (o != nullptr && mode != JNI_ABORT) {
             o->bytes.assign(elems, elems + o->bytes.size());
         }
     }

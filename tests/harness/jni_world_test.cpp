@@ -41,12 +41,27 @@ const Breach kBreaches[] = {
     {"ArrayNotReleased",
      [](JNIEnv* env, jstring) { env->GetByteArrayElements(env->NewByteArray(2), nullptr); },
      "GetByteArrayElements result 0000 not released"},
-    {"ArrayReleasedWithAbort",
+    {"ArrayReleasedWithCopyBack",
      [](JNIEnv* env, jstring) {
          jbyteArray a = env->NewByteArray(1);
-         env->ReleaseByteArrayElements(a, env->GetByteArrayElements(a, nullptr), JNI_ABORT);
+         env->ReleaseByteArrayElements(a, env->GetByteArrayElements(a, nullptr), 0);
      },
-     "ReleaseByteArrayElements with mode 2"},
+     "ReleaseByteArrayElements with mode 0"},
+    {"ArrayReleasedWithCommit",
+     [](JNIEnv* env, jstring) {
+         jbyteArray a = env->NewByteArray(1);
+         jbyte* elements = env->GetByteArrayElements(a, nullptr);
+         env->ReleaseByteArrayElements(a, elements, JNI_COMMIT);
+     },
+     "ReleaseByteArrayElements with mode 1"},
+    {"ArrayElementsWritten",
+     [](JNIEnv* env, jstring) {
+         jbyteArray a = env->NewByteArray(2);
+         jbyte* elements = env->GetByteArrayElements(a, nullptr);
+         elements[1] = 7;
+         env->ReleaseByteArrayElements(a, elements, JNI_ABORT);
+     },
+     "wrote into the elements of 0000"},
     {"ArrayReleasedAsString",
      [](JNIEnv* env, jstring s) {
          jbyteArray a = env->NewByteArray(1);
@@ -190,7 +205,7 @@ TEST(JniWorldTest, WellBehavedNativeIsClean) {
         jbyte* elements = env->GetByteArrayElements(array, nullptr);
         jsize length = env->GetArrayLength(array);
         bool bytesOk = length == 3 && elements[2] == -1;
-        env->ReleaseByteArrayElements(array, elements, 0);
+        env->ReleaseByteArrayElements(array, elements, JNI_ABORT);
 
         jbyteArray copy = env->NewByteArray(2);
         const jbyte two[2] = {9, 8};

@@ -9,9 +9,59 @@
 #include <dlfcn.h>
 #endif
 
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+
 namespace harness {
 
 namespace {
+
+#ifdef _WIN32
+std::atomic<unsigned long> g_predefinedKeyCloses{0};
+
+bool isPredefinedKey(HKEY key) {
+    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
+                      HKEY_PERFORMANCE_DATA, HKEY_CURRENT_CONFIG, HKEY_DYN_DATA}) {
+        if (key == root) return true;
+    }
+    return false;
+}
+
+LONG WINAPI countingRegCloseKey(HKEY key) {
+    if (isPredefinedKey(key)) ++g_predefinedKeyCloses;
+    return RegCloseKey(key);
+}
+
+// Points the module's imported RegCloseKey at countingRegCloseKey. False when the module does
+// not import it by name.
+bool countPredefinedKeyCloses(HMODULE module) {
+    auto* base = reinterpret_cast<unsigned char*>(module);
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0) return false;
+    bool hooked = false;
+    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         dll->Name != 0; ++dll) {
+        if (_stricmp(reinterpret_cast<const char*>(base + dll->Name), "advapi32.dll") != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "RegCloseKey") != 0) continue;
+            DWORD old = 0;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
+            slots->u1.Function = reinterpret_cast<std::uintptr_t>(&countingRegCloseKey);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+            hooked = true;
+        }
+    }
+    return hooked;
+}
+#endif
 
 const char kPrefix[] = "Java_torvane_plexide_scm_cvs_native_1_registry_";
 
@@ -65,6 +115,10 @@ Loaded load() {
         l.problem = "LoadLibrary(" + path + ") failed with error " + std::to_string(GetLastError());
         return l;
     }
+    if (!countPredefinedKeyCloses(static_cast<HMODULE>(handle))) {
+        l.problem = path + " does not import RegCloseKey from ADVAPI32 by name";
+        return l;
+    }
 #else
     // The library is never unloaded, so leak reports can still name its code.
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -101,5 +155,9 @@ const std::string& libraryPath() { return pathStore(); }
 
 const EntryPoints* library() { return loaded().ok ? &loaded().entries : nullptr; }
 const std::string& libraryProblem() { return loaded().problem; }
+
+#ifdef _WIN32
+unsigned long predefinedKeyClosesByLibrary() { return g_predefinedKeyCloses.load(); }
+#endif
 
 }  // namespace harness

@@ -23,6 +23,13 @@ const std::string& libraryPath();
 const EntryPoints* library();
 const std::string& libraryProblem();
 
+#ifdef _WIN32
+// How many times the loaded library gave RegCloseKey a predefined key (HKEY_CURRENT_USER and
+// the rest). Counted by a stand-in put into the library's import table, since Windows' own
+// RegCloseKey reports success for such a key and leaves no trace a test could see.
+unsigned long predefinedKeyClosesByLibrary();
+#endif
+
 }  // namespace harness
 
 #endif

@@ -7,9 +7,12 @@
 #include <windows.h>
 #include <process.h>
 #define CVSREG_GETPID _getpid
+
+#include "native_library.h"
 #else
 #include <unistd.h>
 
+#include "modified_utf8.h"
 #include "platform/emulation/regemu.h"
 #define CVSREG_GETPID getpid
 #endif
@@ -50,7 +53,11 @@ long setValue(const std::string& path, const std::string* name, std::uint32_t ty
     HKEY key = nullptr;
     LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE, &key);
     if (rc != ERROR_SUCCESS) return rc;
-    rc = RegSetValueExA(key, nameOf(name), 0, type, data.data(), static_cast<DWORD>(data.size()));
+    // Stores exactly `data`: for string types the registry reads one byte past the count
+    // and stores a NUL found there, so that byte is kept readable and not NUL.
+    std::vector<std::uint8_t> buffer = data;
+    buffer.push_back(0xFF);
+    rc = RegSetValueExA(key, nameOf(name), 0, type, buffer.data(), static_cast<DWORD>(data.size()));
     RegCloseKey(key);
     return rc;
 }
@@ -100,6 +107,23 @@ long openKey(const std::string& path, Handle* out) {
 
 long closeKey(Handle key) { return RegCloseKey(toKey(key)); }
 
+std::optional<std::vector<std::string>> narrowValueNames(const std::string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    std::vector<char> buffer(65536);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const LONG rc = RegEnumValueA(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS) break;
+        names.emplace_back(buffer.data(), length);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
 bool isOpenKey(Handle key) {
     DWORD values = 0;
     return RegQueryInfoKeyA(toKey(key), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -108,14 +132,37 @@ bool isOpenKey(Handle key) {
 
 #ifdef _WIN32
 
+unsigned narrowCodePage() { return GetACP(); }
+
+long setValueWide(const std::string& path, const std::u16string& name, std::uint32_t type,
+                  const std::vector<std::uint8_t>& data) {
+    HKEY key = nullptr;
+    LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE, &key);
+    if (rc != ERROR_SUCCESS) return rc;
+    const std::wstring wide(name.begin(), name.end());
+    rc = RegSetValueExW(key, wide.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+    return rc;
+}
+
 bool hooksAvailable() { return false; }
 std::optional<unsigned long> openHandleCount() { return std::nullopt; }
 std::optional<unsigned long> callCount(const std::string&) { return std::nullopt; }
 long failNextCall(const std::string&, std::uint32_t, std::int32_t) { return ERROR_NOT_SUPPORTED; }
 long denyAccess(const std::string&, bool) { return ERROR_NOT_SUPPORTED; }
 void resetEmulation() {}
+unsigned long predefinedKeyCloseCount() { return harness::predefinedKeyClosesByLibrary(); }
 
 #else
+
+unsigned narrowCodePage() { return 65001; }
+
+long setValueWide(const std::string& path, const std::u16string& name, std::uint32_t type,
+                  const std::vector<std::uint8_t>& data) {
+    // The emulation's narrow form is UTF-8; these names hold no U+0000 or lone surrogate.
+    const std::string narrow = encodeModifiedUtf8(name);
+    return setValue(path, &narrow, type, data);
+}
 
 bool hooksAvailable() { return true; }
 std::optional<unsigned long> openHandleCount() { return RegEmuOpenHandleCount(); }
@@ -135,6 +182,7 @@ long denyAccess(const std::string& path, bool write) {
 }
 
 void resetEmulation() { RegEmuReset(); }
+unsigned long predefinedKeyCloseCount() { return RegEmuPredefinedKeyCloseCount(); }
 
 #endif
 

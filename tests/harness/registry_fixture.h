@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "case_table.h"
 
@@ -25,6 +26,16 @@ const std::string& testRoot();
 // Win32 error codes (0 on success). A null name is the key's default value.
 long createKey(const std::string& path);
 long deleteTree(const std::string& path);
+// The code page of the registry's narrow names: the process's ANSI code page on Windows, UTF-8
+// (65001) on the emulation.
+unsigned narrowCodePage();
+// Stores a value under a name given in UTF-16, as a program using the wide functions does.
+long setValueWide(const std::string& path, const std::u16string& name, std::uint32_t type,
+                  const std::vector<std::uint8_t>& data);
+// The narrow names of the key's values in index order, as RegEnumValueA gives them with room
+// to spare; nothing when the key cannot be read.
+std::optional<std::vector<std::string>> narrowValueNames(const std::string& path);
+
 // Deletes the key only if it has no subkeys.
 long deleteKey(const std::string& path);
 long setValue(const std::string& path, const std::string* name, std::uint32_t type,
@@ -49,6 +60,9 @@ std::optional<unsigned long> callCount(const std::string& function);
 long failNextCall(const std::string& function, std::uint32_t skip, std::int32_t error);
 // Later opens of `path` asking for read (or write) rights fail with ERROR_ACCESS_DENIED.
 long denyAccess(const std::string& path, bool write);
+// How many times a predefined key (HKEY_CURRENT_USER and the rest) was given to RegCloseKey:
+// by anyone since the last reset on the emulation, by the library under test on Windows.
+unsigned long predefinedKeyCloseCount();
 // Forgets denials and failures not yet used, and empties the registry.
 void resetEmulation();
 

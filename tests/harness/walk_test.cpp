@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "harness.h"
+#include "modified_utf8.h"
 
 namespace harness {
 namespace {
@@ -203,6 +204,144 @@ TEST_F(WalkTest, CloseBeforeOpeningEndsWithoutOpening) {
     EXPECT_FALSE(hasNext()) << "exception: " << thrown();
     next();
     EXPECT_EQ(thrown(), "NoSuchElementException: \"past end of enumeration\"");
+    expectCleanAndNoHandles();
+}
+
+// Fields changed by Java code: the walk never enumerates or closes a key that is not its own.
+TEST_F(WalkTest, RewoundEndedWalkLeavesAnOpenWalkAlone) {
+    CVSREG_REQUIRE_WALK();
+    fill();
+    TestKey other("WalkBeside", true);
+    for (const std::string& name : names_) {
+        ASSERT_EQ(reg::setValue(other.path(), &name, kRegSz, {'x', 0}), 0);
+    }
+    while (hasNext()) next();
+    EXPECT_EQ(field("m_hkey"), 0) << "an ended walk keeps no handle value";
+
+    // The handle value the ended walk had is free, so this walk's key may get it.
+    jobject open = newIterator(world_, reg::kCurrentUserRoot, other.path());
+    auto openNext = [&] { return world_.valueOf(world_.call([&](JNIEnv* env) { return lib_->next(env, open); })); };
+    ASSERT_EQ(openNext().kind, JavaValue::Kind::String) << thrown();
+    const auto openKey = static_cast<reg::Handle>(world_.intField(open, "m_hkey"));
+
+    for (std::int32_t index : {0, 1, 2}) {
+        world_.setIntField(walk_, "m_index", index);
+        next();
+        EXPECT_EQ(thrown(), "CVSWin32RegKeyException: \"enum value failed\"") << "m_index " << index;
+        EXPECT_EQ(field("m_index"), 3);
+        EXPECT_EQ(field("m_hkey"), 0);
+    }
+    world_.setIntField(walk_, "m_index", 0);
+    EXPECT_FALSE(hasNext());
+    EXPECT_EQ(thrown(), "CVSWin32RegKeyException: \"enum value failed\"");
+
+    EXPECT_TRUE(reg::isOpenKey(openKey)) << "the rewound walk closed another walk's key";
+    EXPECT_EQ(openNext().kind, JavaValue::Kind::String) << thrown();
+    EXPECT_EQ(openNext().kind, JavaValue::Kind::String) << thrown();
+    EXPECT_EQ(world_.intField(open, "m_hkey"), 0);
+    EXPECT_FALSE(reg::isOpenKey(openKey));
+    expectCleanAndNoHandles();
+}
+
+struct ChangedField {
+    const char* field;
+    std::int32_t value;
+};
+
+void PrintTo(const ChangedField& c, std::ostream* os) { *os << c.field << " = " << c.value; }
+
+class WalkFieldOutOfRange : public WalkTest, public ::testing::WithParamInterface<ChangedField> {};
+
+// Each field out of range ends an open walk with an exception, through hasNext or next.
+TEST_P(WalkFieldOutOfRange, EndsTheWalkWithAnException) {
+    CVSREG_REQUIRE_WALK();
+    fill();
+    for (bool throughHasNext : {true, false}) {
+        world_.setIntField(walk_, "m_index", -1);
+        ASSERT_EQ(next().kind, JavaValue::Kind::String) << thrown();
+        const auto held = walkKey();
+        world_.setIntField(walk_, GetParam().field, GetParam().value);
+        if (throughHasNext) {
+            EXPECT_FALSE(hasNext());
+        } else {
+            EXPECT_EQ(describe(next()), "null");
+        }
+        EXPECT_EQ(thrown(), "CVSWin32RegKeyException: \"enum value failed\"");
+        EXPECT_EQ(field("m_hkey"), 0);
+        EXPECT_GE(field("m_count"), 0);
+        EXPECT_EQ(field("m_index"), field("m_count")) << "the walk is over";
+        EXPECT_FALSE(hasNext());
+        next();
+        EXPECT_EQ(thrown(), "NoSuchElementException: \"past end of enumeration\"");
+        if (std::string(GetParam().field) == "m_hkey") {
+            reg::closeKey(held);  // its handle value was lost, so the walk could not close it
+        } else {
+            EXPECT_FALSE(reg::isOpenKey(held)) << "the ended walk left its key open";
+        }
+    }
+    expectCleanAndNoHandles();
+}
+
+const ChangedField kChangedFields[] = {
+    {"m_index", -2}, {"m_index", INT32_MIN}, {"m_index", 4},       {"m_count", -1},
+    {"m_count", 0},  {"m_maxsize", 0},       {"m_maxsize", -1},    {"m_hkey", 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(WalkTest, WalkFieldOutOfRange, ::testing::ValuesIn(kChangedFields),
+                         [](const ::testing::TestParamInfo<ChangedField>& info) {
+                             std::string name = std::string(info.param.field) + "_";
+                             name += info.param.value < 0 ? "minus" + std::to_string(-static_cast<std::int64_t>(info.param.value))
+                                                          : std::to_string(info.param.value);
+                             return name;
+                         });
+
+// The registry counts the longest name in UTF-16 units, while the walk's buffer receives its
+// narrow form: two bytes a character in a double-byte code page, three in UTF-8 (the
+// emulation's). Names of different lengths, the longest of them not ASCII, must all come whole.
+TEST_F(WalkTest, NamesLongerInTheirNarrowFormAllCome) {
+    CVSREG_REQUIRE_WALK();
+    const unsigned codePage = reg::narrowCodePage();
+    if (codePage != 65001 && codePage != 932) {
+        GTEST_SKIP() << "code page " << codePage << " cannot hold Japanese names (run with LC_ALL=ja_JP.UTF-8)";
+    }
+    const std::vector<std::u16string> names = {u"a", u"\u5024", u"\u8a2d\u5b9a", u"\u65e5\u672c\u8a9e\u306e\u540d\u524d",
+                                               u"\u540d\u524d\u4ed8\u304d\u306e\u8a2d\u5b9a\u5024", u"ascii"};
+    for (const std::u16string& name : names) {
+        ASSERT_EQ(reg::setValueWide(key_.path(), name, kRegSz, {'x', 0}), 0);
+    }
+    const auto narrow = reg::narrowValueNames(key_.path());
+    ASSERT_TRUE(narrow.has_value());
+    ASSERT_EQ(narrow->size(), names.size());
+
+    std::vector<std::u16string> walked;
+    while (hasNext() && walked.size() < names.size() + 1) {
+        JavaValue name = next();
+        ASSERT_EQ(name.kind, JavaValue::Kind::String) << "after " << walked.size() << " names: " << thrown();
+        walked.push_back(name.text);
+    }
+    EXPECT_EQ(thrown(), "nothing");
+    EXPECT_EQ(field("m_maxsize"), 9) << "the longest name in UTF-16 units, plus one";
+    ASSERT_EQ(walked.size(), names.size());
+    for (std::size_t i = 0; i < walked.size(); ++i) {
+        if (codePage == 65001) {
+            EXPECT_EQ(printable(walked[i]), printable(names[i]));
+            continue;
+        }
+        // Shift-JIS bytes are no UTF-8, so the library hands each name over byte for byte: a
+        // valid UTF-8 sequence as its character, any other byte as U+0000 + byte. These names
+        // hold no C2, C3 or F0-F4 byte, so that reads back unambiguously.
+        std::string bytes;
+        for (char16_t c : walked[i]) {
+            if (c < 0x100) {
+                bytes += static_cast<char>(c);
+            } else {
+                bytes += encodeModifiedUtf8(std::u16string(1, c));
+            }
+        }
+        EXPECT_EQ(toHex(std::vector<std::uint8_t>(bytes.begin(), bytes.end())),
+                  toHex(std::vector<std::uint8_t>((*narrow)[i].begin(), (*narrow)[i].end())))
+            << "name " << i;
+    }
     expectCleanAndNoHandles();
 }
 

@@ -9,8 +9,13 @@ import java.util.Iterator;
  * writes. The key is opened by the first {@link #hasNext()} or {@link #next()} and held open
  * until the last name has been handed out or the enumeration fails; {@link #close()} ends a walk
  * early and closes the key, so use it in try-with-resources when a walk may be left before its
- * end. An iterator must not be
- * driven from two threads at once; different iterators are independent.
+ * end. {@link #hasNext()}, {@link #next()} and {@link #close()} are synchronized, so a walk shared
+ * between threads hands each name out once and closes its key once; different iterators are
+ * independent.
+ *
+ * <p>The native code keeps {@link #m_hkey} at 0 whenever the key is not open, never touches
+ * handle 0, and ends a walk whose fields describe no walk (changed by reflection, say) with
+ * {@link CVSWin32RegKeyException} "enum value failed".
  */
 public class CVSWin32RegKeyNameIterator implements Iterator<String>, AutoCloseable {
     static {
@@ -21,7 +26,7 @@ public class CVSWin32RegKeyNameIterator implements Iterator<String>, AutoCloseab
     private final int m_root;
     /** The subkey path below the root. */
     private final String m_path;
-    /** The open key's handle value while the walk is open. */
+    /** The open key's handle value while the walk is open; 0 whenever it is not. */
     private int m_hkey;
     /** The longest value name at opening, plus one for the terminator. */
     private int m_maxsize;
@@ -45,10 +50,11 @@ public class CVSWin32RegKeyNameIterator implements Iterator<String>, AutoCloseab
      * @return true while names are left; false at the end, and false with an exception raised
      *     when the walk cannot be opened
      * @throws CVSWin32RegKeyException "open key failed" or "query info key failed" when the walk
-     *     cannot be opened; the walk stays unopened, so a later call tries again
+     *     cannot be opened; the walk stays unopened, so a later call tries again. "enum value
+     *     failed" when the fields describe no walk, which ends it
      */
     @Override
-    public native boolean hasNext();
+    public synchronized native boolean hasNext();
 
     /**
      * Opens the walk if it is not open yet, then hands out the next value name.
@@ -57,10 +63,10 @@ public class CVSWin32RegKeyNameIterator implements Iterator<String>, AutoCloseab
      * @throws java.util.NoSuchElementException "past end of enumeration" when no name is left
      * @throws CVSWin32RegKeyException "open key failed" or "query info key failed" when the walk
      *     cannot be opened; "enum value failed" when the key changed under the walk so that the
-     *     name cannot be read, which ends the walk
+     *     name cannot be read, or when the fields describe no walk, which ends the walk
      */
     @Override
-    public native String next();
+    public synchronized native String next();
 
     /**
      * Ends the walk where it stands: closes its key if it is open, and afterwards
@@ -68,5 +74,5 @@ public class CVSWin32RegKeyNameIterator implements Iterator<String>, AutoCloseab
      * ended walk does nothing.
      */
     @Override
-    public native void close();
+    public synchronized native void close();
 }

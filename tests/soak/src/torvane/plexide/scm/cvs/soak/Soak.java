@@ -65,7 +65,8 @@ public final class Soak {
     private static final int REG_SZ = 1;
     private static final int REG_DWORD = 4;
     /** Errors the injected failures return: not found, denied, bad handle, no memory, more data. */
-    private static final int[] ERRORS = {2, 5, 6, 8, 234};
+    private static final int ERROR_MORE_DATA = 234;
+    private static final int[] ERRORS = {2, 5, 6, 8, ERROR_MORE_DATA};
 
     private static final String OPEN_FAILED = "open key failed";
     private static final String QUERY_FAILED = "query value key failed";
@@ -408,9 +409,12 @@ public final class Soak {
                 if (present == null) {
                     return;
                 }
-                // A delete the registry refuses is silent and leaves the value.
-                arm("RegDeleteValueA", 0, error, "delete " + name,
-                        () -> model.key.setValue(name, null));
+                // A delete the registry refuses leaves the value and raises, unless the
+                // registry says the value is not there.
+                arm("RegDeleteValueA", 0, error, "delete " + name, error == 2
+                        ? () -> model.key.setValue(name, null)
+                        : () -> expectThrows(CVSWin32RegKeyException.class, QUERY_FAILED,
+                                () -> model.key.setValue(name, null)));
                 break;
             case 5: {
                 CVSWin32RegKeyNameIterator walk = model.key.valueNames();
@@ -433,9 +437,19 @@ public final class Soak {
                     for (int i = 0; i < at; i++) {
                         walked.add(walk.next());
                     }
-                    expectThrows(CVSWin32RegKeyException.class, ENUM_FAILED, walk::next);
+                    if (error == ERROR_MORE_DATA) {
+                        // Too small a buffer, as the walk reads it: asked again with a larger one.
+                        walked.add(walk.next());
+                    } else {
+                        expectThrows(CVSWin32RegKeyException.class, ENUM_FAILED, walk::next);
+                    }
                 });
-                check(walked.equals(names.subList(0, at)), "walk before the failure " + walked);
+                if (error == ERROR_MORE_DATA) {
+                    walk.forEachRemaining(walked::add);
+                    check(walked.equals(names), "walk through a short buffer gave " + walked);
+                } else {
+                    check(walked.equals(names.subList(0, at)), "walk before the failure " + walked);
+                }
                 expectEnded(walk);
                 break;
             }

@@ -55,6 +55,39 @@ class GetValueTest {
             }
         }
 
+        /**
+         * A null or empty path names the root, and for a predefined root the registry hands back
+         * the root's own handle: no operation may close it, for that would close
+         * HKEY_CURRENT_USER under every thread of the process.
+         */
+        @Test
+        void noOperationOnAPredefinedRootItselfClosesIt() {
+            RegistryFixture.assumeEmulation();
+            // Checks at its close that no key handle was left open.
+            RegistryFixture handles = new RegistryFixture("roots\\itself");
+            try {
+                String name = "CVSWin32RegKeyTests root value";
+                for (String path : new String[] {null, ""}) {
+                    int closes = RegistryFixture.EMULATION.RegEmuPredefinedKeyCloseCount();
+                    CVSWin32RegKey root = new CVSWin32RegKey(CVSWin32RegKey.HKEY_CURRENT_USER, path);
+                    root.setValue(name, Integer.valueOf(7));
+                    assertValue(7, root.getValue(name));
+                    List<String> walked = new ArrayList<>();
+                    root.valueNames().forEachRemaining(walked::add);
+                    assertTrue(walked.contains(name), "walked " + walked);
+                    try (CVSWin32RegKeyNameIterator early = root.valueNames()) {
+                        early.next();
+                    }
+                    root.setValue(name, null);
+                    assertEquals(null, RegistryFixture.query(RegistryFixture.HKCU, name));
+                    assertEquals(closes, RegistryFixture.EMULATION.RegEmuPredefinedKeyCloseCount(),
+                            "HKEY_CURRENT_USER closed through the path " + path);
+                }
+            } finally {
+                handles.close();
+            }
+        }
+
         @Test
         void otherPredefinedRootsAreTheirOwnKeys() {
             RegistryFixture.assumeEmulation();

@@ -53,6 +53,8 @@ final class RegistryFixture implements AutoCloseable {
 
         int RegEmuOpenHandleCount();
 
+        int RegEmuPredefinedKeyCloseCount();
+
         int RegEmuCallCount(String function);
 
         int RegEmuFailNextCall(String function, int skip, int error);

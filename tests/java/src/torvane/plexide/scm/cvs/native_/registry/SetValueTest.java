@@ -3,8 +3,11 @@ package torvane.plexide.scm.cvs.native_.registry;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.util.Random;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicReference;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Test;
 
@@ -30,6 +33,53 @@ class SetValueTest {
             assertEquals(REG_BINARY, stored.type);
             assertArrayEquals(data, stored.data);
             assertArrayEquals(data, (byte[]) key.getValue("big"));
+        }
+    }
+
+    /**
+     * Writing a byte[] only reads it: while one thread keeps writing the array, another stamps
+     * every element with a new number and then looks at them all. An element that no longer
+     * holds the stamp was reverted by the library copying its snapshot of the array back.
+     */
+    @Test
+    void writingABytesValueNeverRevertsWhatAnotherThreadWrote() throws Exception {
+        try (RegistryFixture f = new RegistryFixture("set-bytes-shared").create()) {
+            CVSWin32RegKey key = new CVSWin32RegKey(CVSWin32RegKey.HKEY_CURRENT_USER, f.path);
+            byte[] shared = new byte[64 * 1024];
+            AtomicBoolean writing = new AtomicBoolean(true);
+            AtomicReference<Throwable> writerFailure = new AtomicReference<>();
+            Thread writer = new Thread(() -> {
+                try {
+                    for (int i = 0; i < 400; i++) {
+                        key.setValue("shared", shared);
+                    }
+                } catch (Throwable t) {
+                    writerFailure.set(t);
+                } finally {
+                    writing.set(false);
+                }
+            });
+            writer.start();
+            int passes = 0;
+            long reverted = 0;
+            for (byte stamp = 1; writing.get() || passes < 2; stamp = (byte) (stamp % 127 + 1)) {
+                for (int i = 0; i < shared.length; i++) {
+                    shared[i] = stamp;
+                }
+                // A volatile read, so the elements below are read again, not assumed.
+                writing.get();
+                for (int i = 0; i < shared.length; i++) {
+                    if (shared[i] != stamp) {
+                        reverted++;
+                    }
+                }
+                passes++;
+            }
+            writer.join();
+            assertNull(writerFailure.get(), () -> "setValue failed: " + writerFailure.get());
+            assertTrue(passes > 1);
+            assertEquals(0, reverted, "elements reverted over " + passes + " passes");
+            assertEquals(REG_BINARY, f.query("shared").type);
         }
     }
 

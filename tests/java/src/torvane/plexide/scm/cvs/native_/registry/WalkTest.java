@@ -16,6 +16,8 @@ import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Nested;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
 
 /** The walk over a key's value names: its states, its failures and the key it holds. */
 class WalkTest {
@@ -154,6 +156,36 @@ class WalkTest {
             }
         }
 
+        /**
+         * m_maxsize counts the longest name in UTF-16 units, while each name arrives in its narrow
+         * form, up to three bytes a unit: non-ASCII names of different lengths, the longest of
+         * them too, and the longest name allowed in its widest narrow form, all come whole.
+         */
+        @Test
+        void namesLongerInTheirNarrowFormComeWhole() {
+            char[] widest = new char[16383];
+            Arrays.fill(widest, '\u8a2d');
+            String[] names = {"\u8a2d\u5b9a", "a", "\u00fc", "\u65e5\u672c\u8a9e\u306e\u540d\u524d",
+                "\ud83d\ude00\u20ac", "\u540d\u524d\u4ed8\u304d\u306e\u8a2d\u5b9a\u5024"};
+            try (RegistryFixture f = new RegistryFixture("walk-narrow-form").create()) {
+                CVSWin32RegKey key = new CVSWin32RegKey(CVSWin32RegKey.HKEY_CURRENT_USER, f.path);
+                for (String name : names) {
+                    key.setValue(name, Integer.valueOf(1));
+                }
+                CVSWin32RegKeyNameIterator walk = key.valueNames();
+                List<String> walked = new ArrayList<>();
+                walk.forEachRemaining(walked::add);
+                assertEquals(Arrays.asList(names), walked);
+                assertEquals(9, field(walk, "m_maxsize"), "the longest name in UTF-16 units, plus one");
+
+                key.setValue(new String(widest), Integer.valueOf(2));
+                walked.clear();
+                key.valueNames().forEachRemaining(walked::add);
+                assertEquals(names.length + 1, walked.size());
+                assertEquals(new String(widest), walked.get(names.length), "49,149 bytes narrow");
+            }
+        }
+
         @Test
         void aSubclassWalksToo() {
             try (RegistryFixture f = keyWith("walk-subclass", THREE)) {
@@ -215,17 +247,20 @@ class WalkTest {
             }
         }
 
+        /** The buffer is sized at opening; a longer name met later gets a larger one. */
         @Test
-        void aLongerNameAddedDuringTheWalkEndsIt() {
+        void aLongerNameAddedDuringTheWalkIsHandedOutWhole() {
             try (RegistryFixture f = keyWith("walk-longer-name", "a", "b", "c")) {
                 int handles = RegistryFixture.openHandleCount();
                 CVSWin32RegKeyNameIterator walk = walk(f);
                 assertEquals("a", walk.next());
                 // The list shifts down: index 1 is now "c", index 2 the long name.
                 check(RegistryFixture.REGISTRY.RegDeleteValueA(f.key(), "a"));
-                f.set("a name longer than the buffer", REG_SZ, new byte[] {0});
+                String longer = "a name longer than the buffer the walk began with";
+                f.set(longer, REG_SZ, new byte[] {0});
                 assertEquals("c", walk.next());
-                assertFails(CVSWin32RegKeyException.class, "enum value failed", walk::next);
+                assertEquals(longer, walk.next());
+                assertEquals(2, field(walk, "m_maxsize"), "m_maxsize stays as it was at opening");
                 assertEquals(handles, RegistryFixture.openHandleCount(), "key closed");
                 assertExhausted(walk);
             }
@@ -317,6 +352,159 @@ class WalkTest {
                     assertThrows(CVSWin32RegKeyException.class, failed::next);
                     assertEquals(handles, RegistryFixture.openHandleCount(), "round " + round);
                 }
+            }
+        }
+    }
+
+    /** Fields changed by Java code: the walk never reaches a key that is not its own. */
+    @Nested
+    class ChangedFields {
+        private void set(CVSWin32RegKeyNameIterator walk, String name, int value) {
+            try {
+                Field field = CVSWin32RegKeyNameIterator.class.getDeclaredField(name);
+                field.setAccessible(true);
+                field.setInt(walk, value);
+            } catch (ReflectiveOperationException e) {
+                throw new AssertionError(e);
+            }
+        }
+
+        @Test
+        void anEndedWalkHoldsNoHandleValue() {
+            try (RegistryFixture f = keyWith("walk-ended-no-handle", THREE);
+                    RegistryFixture empty = keyWith("walk-ended-no-handle-empty")) {
+                CVSWin32RegKeyNameIterator ended = walk(f);
+                ended.forEachRemaining(name -> { });
+                CVSWin32RegKeyNameIterator closed = walk(f);
+                closed.next();
+                assertNotEquals(0, field(closed, "m_hkey"), "open");
+                closed.close();
+                CVSWin32RegKeyNameIterator failed = walk(f);
+                failed.next();
+                RegistryFixture.failNextCall("RegEnumValueA", 0, 5);
+                assertThrows(CVSWin32RegKeyException.class, failed::next);
+                CVSWin32RegKeyNameIterator nothing = walk(empty);
+                assertFalse(nothing.hasNext());
+                for (CVSWin32RegKeyNameIterator walk : List.of(ended, closed, failed, nothing)) {
+                    assertEquals(0, field(walk, "m_hkey"));
+                }
+            }
+        }
+
+        @Test
+        void aRewoundEndedWalkLeavesAnOpenWalkAlone() {
+            try (RegistryFixture mine = keyWith("walk-rewound", "x", "y", "z");
+                    RegistryFixture theirs = keyWith("walk-beside", THREE)) {
+                int handles = RegistryFixture.openHandleCount();
+                CVSWin32RegKeyNameIterator ended = walk(mine);
+                ended.forEachRemaining(name -> { });
+                // The handle value the ended walk had is free, so the next key opened may get it.
+                CVSWin32RegKeyNameIterator open = walk(theirs);
+                assertEquals("first", open.next());
+
+                set(ended, "m_index", 0);
+                assertFails(CVSWin32RegKeyException.class, "enum value failed", ended::next);
+                assertExhausted(ended);
+                set(ended, "m_index", 1);
+                assertFails(CVSWin32RegKeyException.class, "enum value failed", ended::hasNext);
+                assertExhausted(ended);
+                ended.close();
+
+                assertEquals(handles + 1, RegistryFixture.openHandleCount(), "the open walk's key");
+                assertEquals("Second", open.next());
+                assertEquals("third value", open.next());
+                assertExhausted(open);
+                assertEquals(handles, RegistryFixture.openHandleCount());
+            }
+        }
+
+        /** A rewind to -1 opens the walk again and gives up the key it held. */
+        @Test
+        void aWalkRewoundToUnopenedStartsAgain() {
+            try (RegistryFixture f = keyWith("walk-restart", THREE)) {
+                int handles = RegistryFixture.openHandleCount();
+                CVSWin32RegKeyNameIterator walk = walk(f);
+                assertEquals("first", walk.next());
+                set(walk, "m_index", -1);
+                List<String> names = new ArrayList<>();
+                walk.forEachRemaining(names::add);
+                assertEquals(Arrays.asList(THREE), names);
+                assertEquals(handles, RegistryFixture.openHandleCount(), "no key left open");
+            }
+        }
+
+        @ParameterizedTest(name = "{0} = {1}")
+        @CsvSource({
+            "m_index, -2",
+            "m_index, -100",
+            "m_index, 4",
+            "m_count, -1",
+            "m_count, 0",
+            "m_maxsize, 0",
+            "m_maxsize, -7",
+            "m_hkey, 0",
+        })
+        void aFieldOutOfRangeEndsTheWalkWithAnException(String name, int value) {
+            try (RegistryFixture f = keyWith("walk-out-of-range", THREE)) {
+                int handles = RegistryFixture.openHandleCount();
+                for (boolean throughHasNext : new boolean[] {true, false}) {
+                    CVSWin32RegKeyNameIterator walk = walk(f);
+                    assertEquals("first", walk.next());
+                    int held = field(walk, "m_hkey");
+                    set(walk, name, value);
+                    assertFails(CVSWin32RegKeyException.class, "enum value failed",
+                            throughHasNext ? walk::hasNext : walk::next);
+                    assertEquals(0, field(walk, "m_hkey"), "the walk holds no key");
+                    assertExhausted(walk);
+                    walk.close();
+                    if (name.equals("m_hkey")) {
+                        // The walk lost its handle value, so it could not close its key.
+                        RegistryFixture.closeKey(RegistryFixture.root(held));
+                    }
+                    assertEquals(handles, RegistryFixture.openHandleCount(), "key closed");
+                }
+            }
+        }
+
+        /** A walk shared by mistake hands each name out once and closes its key once. */
+        @Test
+        void aWalkSharedBetweenThreadsHandsOutEachNameOnce() throws Exception {
+            String[] many = new String[200];
+            for (int i = 0; i < many.length; i++) {
+                many[i] = "value " + i;
+            }
+            try (RegistryFixture f = keyWith("walk-shared", many)) {
+                int handles = RegistryFixture.openHandleCount();
+                CVSWin32RegKeyNameIterator walk = walk(f);
+                List<String> names = java.util.Collections.synchronizedList(new ArrayList<>());
+                List<Throwable> failures = java.util.Collections.synchronizedList(new ArrayList<>());
+                Thread[] threads = new Thread[4];
+                for (int t = 0; t < threads.length; t++) {
+                    threads[t] = new Thread(() -> {
+                        try {
+                            while (true) {
+                                try {
+                                    names.add(walk.next());
+                                } catch (NoSuchElementException end) {
+                                    return;
+                                }
+                            }
+                        } catch (Throwable e) {
+                            failures.add(e);
+                        }
+                    });
+                    threads[t].start();
+                }
+                for (Thread thread : threads) {
+                    thread.join();
+                }
+                assertEquals(List.of(), failures);
+                List<String> sorted = new ArrayList<>(names);
+                java.util.Collections.sort(sorted);
+                List<String> expected = new ArrayList<>(Arrays.asList(many));
+                java.util.Collections.sort(expected);
+                assertEquals(expected, sorted);
+                assertEquals(handles, RegistryFixture.openHandleCount());
             }
         }
     }
