@@ -16,7 +16,7 @@ done
 
 export DEBIAN_FRONTEND=noninteractive
 packages=(cmake make g++ clang libclang-rt-14-dev openjdk-17-jdk-headless junit5 libjna-java libjna-jni
-          googletest libgtest-dev valgrind)
+          googletest libgtest-dev valgrind locales)
 [ "$bench" = 1 ] && packages+=(gnuplot-nox)
 
 if [ "$windows" = 1 ]; then
@@ -31,4 +31,10 @@ if [ "$windows" = 1 ]; then
        wine wine64 wine32:i386 >/dev/null; then
     echo "install-dependencies: the Windows toolchain or Wine could not be installed" >&2
   fi
+fi
+
+# Wine takes its ANSI code page from the locale; the walk's double-byte test runs under
+# ja_JP.UTF-8 (code page 932), which must exist for that.
+if [ "$windows" = 1 ] && ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || echo "install-dependencies: could not make the ja_JP.UTF-8 locale" >&2
 fi
