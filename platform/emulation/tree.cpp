@@ -1,5 +1,7 @@
 #include "tree.h"
 
+#include <chrono>
+
 namespace regemu {
 
 unsigned threadNumber() {
@@ -29,11 +31,12 @@ const Value *Key::findValue(std::string_view valueName) const {
 }
 
 void Key::setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&data) {
+    touch();
     auto it = valueIndex.find(valueName);
     if (it != valueIndex.end()) {
         Value &value = *values[it->second];
-        valueDataSizes.remove(value.data.size());
-        valueDataSizes.add(data.size());
+        valueDataSizes.remove(storedDataSize(value.type, value.data));
+        valueDataSizes.add(storedDataSize(type, data));
         value.type = type;
         value.data.swap(data);
         return;
@@ -50,23 +53,25 @@ void Key::setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&d
         throw;
     }
     values.back() = std::move(value);
-    valueNameLengths.add(values.back()->name.size());
-    valueDataSizes.add(values.back()->data.size());
+    valueNameLengths.add(utf16Length(values.back()->name));
+    valueDataSizes.add(storedDataSize(values.back()->type, values.back()->data));
 }
 
 bool Key::deleteValue(std::string_view valueName) {
     auto it = valueIndex.find(valueName);
     if (it == valueIndex.end()) return false;
+    touch();
     const size_t position = it->second;
     valueIndex.erase(it);
-    valueNameLengths.remove(values[position]->name.size());
-    valueDataSizes.remove(values[position]->data.size());
+    valueNameLengths.remove(utf16Length(values[position]->name));
+    valueDataSizes.remove(storedDataSize(values[position]->type, values[position]->data));
     values.erase(values.begin() + static_cast<std::ptrdiff_t>(position));
     for (size_t i = position; i < values.size(); ++i) valueIndex.find(values[i]->name)->second = i;
     return true;
 }
 
 void Key::clearValues() {
+    if (!values.empty()) touch();
     valueIndex.clear();
     values.clear();
     valueNameLengths.clear();
@@ -90,11 +95,22 @@ Walk walkPath(Key &start, const Path &path) {
     return walk;
 }
 
-const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName) {
-    auto child = std::make_shared<Key>(std::string(childName), &parent);
+uint64_t fileTimeNow() {
+    using namespace std::chrono;
+    constexpr uint64_t kSecondsFrom1601To1970 = 11644473600ull;
+    const auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+    return kSecondsFrom1601To1970 * 10000000ull + static_cast<uint64_t>(since1970) / 100;
+}
+
+const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName, bool isVolatile,
+                                     std::string_view className) {
+    auto child = std::make_shared<Key>(std::string(childName), &parent, false, isVolatile,
+                                       std::string(className));
     std::string_view name = child->name;
     auto inserted = parent.children.emplace(name, std::move(child));
-    parent.childNameLengths.add(name.size());
+    parent.childNameLengths.add(utf16Length(name));
+    parent.childClassLengths.add(utf16Length(className));
+    parent.touch();
     return inserted.first->second;
 }
 
@@ -116,6 +132,7 @@ void destroyDetached(std::shared_ptr<Key> top) {
         for (auto &entry : key->children) pending.push_back(entry.second);
         key->children.clear();
         key->childNameLengths.clear();
+        key->childClassLengths.clear();
         key->parent = nullptr;
         key->denied = 0;
     }
@@ -127,18 +144,27 @@ void deleteChild(Key &parent, std::string_view childName) {
     auto it = parent.children.find(childName);
     if (it == parent.children.end()) return;
     std::shared_ptr<Key> child = it->second;
-    parent.childNameLengths.remove(child->name.size());
+    parent.childNameLengths.remove(utf16Length(child->name));
+    parent.childClassLengths.remove(utf16Length(child->className));
     parent.children.erase(it);
+    parent.touch();
     destroyDetached(std::move(child));
 }
 
-void emptyKey(Key &key) {
+void deleteChildren(Key &key) {
+    if (key.children.empty()) return;
+    key.touch();
     std::vector<std::shared_ptr<Key>> children;
     children.reserve(key.children.size());
     for (auto &entry : key.children) children.push_back(entry.second);
     key.children.clear();
     key.childNameLengths.clear();
+    key.childClassLengths.clear();
     for (auto &child : children) destroyDetached(std::move(child));
+}
+
+void emptyKey(Key &key) {
+    deleteChildren(key);
     std::unique_lock<std::shared_mutex> values(key.valuesLock);
     key.clearValues();
 }
