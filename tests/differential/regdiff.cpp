@@ -413,17 +413,6 @@ private:
         return rc == ERROR_SUCCESS ? "new" : "garbage";
     }
 
-    // Whether a key has values, asked without tracing through a handle of its own.
-    bool hasValues(HKEY key) {
-        HKEY own = nullptr;
-        if (RegOpenKeyExA(key, "", 0, KEY_QUERY_VALUE, &own) != ERROR_SUCCESS) return false;
-        DWORD values = 0;
-        const LONG rc = RegQueryInfoKeyA(own, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
-                                         nullptr, nullptr, nullptr, nullptr);
-        RegCloseKey(own);
-        return rc == ERROR_SUCCESS && values > 0;
-    }
-
     // Whether a key is there, and its class, asked without tracing.
     bool existingClass(HKEY parent, const char *path, std::string &classText) {
         HKEY key = nullptr;
@@ -879,24 +868,10 @@ private:
         HandleChoice h = pickHandle();
         PathChoice path = pickPath(true);
         keepBadPathsOnScratch(path, h);
-        const bool ownKey = path.null || path.text.empty();
-        constexpr REGSAM kRead = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
-        if (ownKey && (h.access & kRead) != kRead) {
-            // Emptying a key through a handle that cannot list it: Wine deletes what it can
-            // and then fails, the emulation changes nothing; what Windows does is not
-            // established.
-            path = PathChoice();
-            path.text = keyNames_[4];
-        } else if (ownKey && !(h.access & KEY_SET_VALUE)) {
-            // Through a handle that cannot delete values: with no values to delete Windows
-            // needs no such right. With values, the same partial deletion as above.
-            if (!on(kDeleteTree)) {
-                h = {scratch_, "S", -1, KEY_ALL_ACCESS};
-            } else if (hasValues(h.key)) {
-                path = PathChoice();
-                path.text = keyNames_[4];
-            }
-        }
+        // Emptying a key through a handle without KEY_SET_VALUE: Windows needs the right
+        // only for the values there are.
+        if ((path.null || path.text.empty()) && !(h.access & KEY_SET_VALUE) && !on(kDeleteTree))
+            h = {scratch_, "S", -1, KEY_ALL_ACCESS};
         noteWrite();
         LONG rc = RegDeleteTreeA(h.key, pathArg(path));
         ++calls_;
