@@ -17,6 +17,11 @@ expected=$traces/seed$seed.wine.trace
 actual=$traces/seed$seed.emulation.trace
 [ -n "$REGDIFF_OFF" ] && echo "categories left out: $REGDIFF_OFF"
 
+# The prefix is shared with the build's other Wine tests: create it, if it is not there yet,
+# under the locale they run with, before running under another.
+sh "$here/../harness/run-wine.sh" "$arch" "$prefix" "$windows" >/dev/null 2>&1
+[ $? -eq 77 ] && { sh "$here/../harness/run-wine.sh" "$arch" "$prefix" "$windows" 2>&1 | head -n 1; exit 77; }
+
 "$emulation" "$seed" "$count" --off="$REGDIFF_OFF" >"$actual" || {
   echo "the generator failed against the emulation (exit $?)" >&2; exit 1; }
 # Wine's narrow functions use the ANSI code page and the emulation's narrow form is UTF-8: a
