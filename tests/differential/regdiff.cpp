@@ -868,10 +868,19 @@ private:
         HandleChoice h = pickHandle();
         PathChoice path = pickPath(true);
         keepBadPathsOnScratch(path, h);
-        // Emptying a key through a handle without KEY_SET_VALUE: Windows needs the right
-        // only for the values there are.
-        if ((path.null || path.text.empty()) && !(h.access & KEY_SET_VALUE) && !on(kDeleteTree))
+        const bool ownKey = path.null || path.text.empty();
+        constexpr REGSAM kList = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
+        if (ownKey && (h.access & kList) != kList) {
+            // Emptying a key through a handle that cannot list it: Wine carries on past the
+            // rights it lacks (its RegQueryInfoKeyA needs none, unlike Windows', and a refused
+            // subkey listing just ends its loop), deleting part of the key. Left out.
+            path = PathChoice();
+            path.text = keyNames_[4];
+        } else if (ownKey && !(h.access & KEY_SET_VALUE) && !on(kDeleteTree)) {
+            // Through a handle without KEY_SET_VALUE: Windows needs the right only for the
+            // values there are.
             h = {scratch_, "S", -1, KEY_ALL_ACCESS};
+        }
         noteWrite();
         LONG rc = RegDeleteTreeA(h.key, pathArg(path));
         ++calls_;
