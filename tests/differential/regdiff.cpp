@@ -666,7 +666,7 @@ private:
         const bool wantType = random_.chance(80);
         const DWORD stored = storedSize(h.key, valueName(name));
         SizeChoice size = pickSize(stored);
-        const bool withData = form >= 25;
+        const bool withData = form >= 25 || form < 4;  // below 4: a buffer without its size
         const bool withSize = form >= 10;
         OutBuffer buffer(withData ? size.size : 0);
         DWORD type = 0xCCCC;
@@ -729,7 +729,7 @@ private:
                              nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             classLength = 0;
         SizeChoice size = pickSize(classLength + 1);
-        const bool withClass = on(kClass) && classForm >= 30;
+        const bool withClass = on(kClass) && (classForm >= 30 || classForm < 4);  // below 4: no length
         const bool withCch = on(kClass) && classForm >= 15;
         OutBuffer classBuffer(withClass ? size.size : 0);
         DWORD cch = withClass ? size.size : 0xCCCC;
@@ -798,18 +798,23 @@ private:
         if (nameForm < 50) { nameCapacity = nameLength + 1; nameLabel = "exact"; }
         else if (nameForm < 65) { nameCapacity = nameLength; nameLabel = "short"; }
         else if (nameForm < 70) { nameCapacity = 0; nameLabel = "zero"; }
+        else if (nameForm < 73) { nameCapacity = nameLength + 1; nameLabel = "NULL"; }
+        else if (nameForm < 76) { nameCapacity = nameLength + 1; nameLabel = "nolength"; }
         else { nameCapacity = nameLength + 40; nameLabel = "plenty"; }
         if (!on(kEnumSizes) && nameCapacity <= nameLength) { nameCapacity = nameLength + 1; nameLabel = "exact"; }
         SizeChoice size = pickSize(dataSize);
         if (!on(kEnumSizes) && size.size < dataSize) size = {"exact", dataSize};
-        const bool withData = dataForm >= 30;
+        const bool withData = dataForm >= 30 || dataForm < 4;  // below 4: a buffer without its size
         const bool withSize = dataForm >= 15;
+        const bool nameNull = nameForm >= 70 && nameForm < 73;
+        const bool cchNull = nameForm >= 73 && nameForm < 76;
         OutBuffer name(nameCapacity);
         OutBuffer data(withData ? size.size : 0);
         DWORD cch = nameCapacity;
         DWORD type = 0xCCCC;
         DWORD cb = withData ? size.size : 0xCCCC;
-        LONG rc = RegEnumValueA(h.key, index, name.chars(), &cch, nullptr, wantType ? &type : nullptr,
+        LONG rc = RegEnumValueA(h.key, index, nameNull ? nullptr : name.chars(), cchNull ? nullptr : &cch,
+                                nullptr, wantType ? &type : nullptr,
                                 withData ? data.data() : nullptr, withSize ? &cb : nullptr);
         ++calls_;
         Line line("RegEnumValueA");
