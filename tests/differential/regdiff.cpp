@@ -311,6 +311,13 @@ private:
             keyNames_.push_back("\xD0\x9A\xD0\x9B\xD0\xAE\xD0\xA7");
             keyNames_.push_back(repeat("k", 254) + "\xC3\xA9");
             keyNames_.push_back(repeat("\xC3\xA9", 200));
+            // Beyond U+FFFF (two UTF-16 units, no case), and letters whose case Windows maps
+            // one way only: dotless i, final sigma, sharp s.
+            keyNames_.push_back("\xF0\x9F\x98\x80" + repeat("k", 253));
+            keyNames_.push_back("\xC4\xB1x");
+            keyNames_.push_back("Ix");
+            keyNames_.push_back("\xCF\x82");
+            keyNames_.push_back("\xCE\xA3");
         }
         valueNames_ = {"", "v", "V", "data", "DATA", "Caf\xC3\xA9", "\xE5\x80\xA4",
                        "\xD0\xB7\xD0\xBD\xD0\xB0\xD1\x87", repeat("x", 16383), repeat("x", 16384),
@@ -320,6 +327,11 @@ private:
             valueNames_.push_back("\xD0\x97\xD0\x9D\xD0\x90\xD0\xA7");
             valueNames_.push_back(repeat("x", 16382) + "\xC3\xA9");
             valueNames_.push_back(repeat("\xC3\xA9", 16383));
+            valueNames_.push_back("\xF0\x9F\x98\x80");
+            valueNames_.push_back("\xC3\x9F");
+            valueNames_.push_back("\xE1\xBA\x9E");
+            valueNames_.push_back("\xCF\x83");
+            valueNames_.push_back("\xCE\xA3");
         }
     }
 
