@@ -13,6 +13,12 @@ using namespace regemu;
 
 namespace {
 
+// Windows reports the size of each key's self-relative security descriptor, never 0. Keys
+// here carry none, so every key reports the size of a plain one: owner Administrators, group
+// SYSTEM, and a DACL allowing SYSTEM and Administrators full access and Users reading
+// (20-byte header, SIDs of 16 and 12 bytes, an 8-byte ACL header and ACEs of 20, 24 and 24).
+constexpr DWORD kKeySecurityDescriptorSize = 124;
+
 thread_local std::string lastImportError;
 
 template <class Body>
@@ -269,7 +275,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
         if (lpcValues) *lpcValues = static_cast<DWORD>(key.values.size());
         if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = key.valueNameLengths.longest();
         if (lpcbMaxValueLen) *lpcbMaxValueLen = key.valueDataSizes.longest();
-        if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
+        if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = kKeySecurityDescriptorSize;
         if (lpftLastWriteTime) {
             const uint64_t written = key.lastWrite.load(std::memory_order_relaxed);
             *lpftLastWriteTime = FILETIME{static_cast<DWORD>(written), static_cast<DWORD>(written >> 32)};

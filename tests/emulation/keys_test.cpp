@@ -462,6 +462,15 @@ TEST_F(CreateTest, TheClassGivenIsKeptAndReportedAsWindowsReportsIt) {
     EXPECT_EQ(0u, longestClass(parent)) << "deleting the subkey forgets its class";
 }
 
+TEST_F(RegistryTest, EveryKeyReportsASecurityDescriptorSize) {
+    // Windows never reports 0 here; a caller sizes RegGetKeySecurity's buffer from it.
+    KeyHandle key = create(HKEY_CURRENT_USER, "Software\\Secured");
+    DWORD size = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, &size, nullptr));
+    EXPECT_GE(size, 20u) << "at least a self-relative descriptor's header";
+}
+
 using LastWriteTest = RegistryTest;
 
 uint64_t lastWrite(HKEY key) {
