@@ -3,7 +3,9 @@
 // rights, deleted key.
 #include "regemu.h"
 
+#include "export.h"
 #include "state.h"
+#include "trace.h"
 
 #include <cstring>
 #include <string>
@@ -15,7 +17,7 @@ namespace {
 thread_local std::string lastImportError;
 
 template <class Body>
-LONG registryCall(Function function, Body &&body) noexcept {
+LONG runCall(Function function, Body &body) noexcept {
     try {
         State &s = state();
         s.calls.count(function);
@@ -27,12 +29,20 @@ LONG registryCall(Function function, Body &&body) noexcept {
     }
 }
 
+// With no trace asked for, one predictable branch; `call` is only read when tracing.
+template <class Body>
+LONG registryCall(Function function, const TraceCall &call, Body &&body) noexcept {
+    if (__builtin_expect(traceOn.load(std::memory_order_relaxed), false))
+        return tracedCall(function, call, [&] { return runCall(function, body); });
+    return runCall(function, body);
+}
+
 std::string_view valueNameOf(LPCSTR name) { return name ? std::string_view(name) : std::string_view(); }
 
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
-    return registryCall(kOpenKey, [&](State &s) -> LONG {
+    return registryCall(kOpenKey, TraceCall::ofOpen(hKey, lpSubKey, samDesired), [&](State &s) -> LONG {
         if (!phkResult || (ulOptions & ~DWORD{REG_OPTION_OPEN_LINK})) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -57,7 +67,7 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass*/, DWORD dwOptions,
                      REGSAM samDesired, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
                      PHKEY phkResult, LPDWORD lpdwDisposition) {
-    return registryCall(kCreateKey, [&](State &s) -> LONG {
+    return registryCall(kCreateKey, TraceCall::ofOpen(hKey, lpSubKey, samDesired), [&](State &s) -> LONG {
         constexpr DWORD kOptions =
             REG_OPTION_VOLATILE | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK;
         if (Reserved != 0 || !phkResult || (dwOptions & ~kOptions)) return ERROR_INVALID_PARAMETER;
@@ -117,7 +127,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass
 }
 
 LONG RegCloseKey(HKEY hKey) {
-    return registryCall(kCloseKey, [&](State &s) -> LONG {
+    return registryCall(kCloseKey, TraceCall::ofKey(hKey), [&](State &s) -> LONG {
         if (rootIndex(hKey) >= 0) return ERROR_SUCCESS;
         return s.handles.remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
     });
@@ -125,7 +135,7 @@ LONG RegCloseKey(HKEY hKey) {
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData) {
-    return registryCall(kQueryValue, [&](State &s) -> LONG {
+    return registryCall(kQueryValue, TraceCall::ofRead(hKey, lpValueName, lpType, lpcbData), [&](State &s) -> LONG {
         if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -150,7 +160,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
                     DWORD cbData) {
-    return registryCall(kSetValue, [&](State &s) -> LONG {
+    return registryCall(kSetValue, TraceCall::ofWrite(hKey, lpValueName, dwType, cbData), [&](State &s) -> LONG {
         std::string_view name = valueNameOf(lpValueName);
         if (Reserved != 0 || (!lpData && cbData) || name.size() > kMaxValueNameLength)
             return ERROR_INVALID_PARAMETER;
@@ -167,7 +177,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
 }
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    return registryCall(kDeleteValue, [&](State &s) -> LONG {
+    return registryCall(kDeleteValue, TraceCall::ofValue(hKey, lpValueName), [&](State &s) -> LONG {
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
@@ -181,7 +191,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
                       LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
                       LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                       LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
-    return registryCall(kQueryInfoKey, [&](State &s) -> LONG {
+    return registryCall(kQueryInfoKey, TraceCall::ofKey(hKey), [&](State &s) -> LONG {
         if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -209,7 +219,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
 
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    return registryCall(kEnumValue, [&](State &s) -> LONG {
+    return registryCall(kEnumValue, TraceCall::ofEnum(hKey, dwIndex, lpValueName, lpcchValueName, lpType, lpcbData), [&](State &s) -> LONG {
         if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
             return ERROR_INVALID_PARAMETER;
         Ref ref;
@@ -239,7 +249,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
 }
 
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    return registryCall(kDeleteKey, [&](State &s) -> LONG {
+    return registryCall(kDeleteKey, TraceCall::ofSubkey(hKey, lpSubKey), [&](State &s) -> LONG {
         if (!lpSubKey) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -259,7 +269,7 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
-    return registryCall(kDeleteTree, [&](State &s) -> LONG {
+    return registryCall(kDeleteTree, TraceCall::ofSubkey(hKey, lpSubKey), [&](State &s) -> LONG {
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         Path path;
@@ -349,4 +359,35 @@ LONG RegEmuImportFile(const char *path) {
 const char *RegEmuLastImportError(void) {
     state();
     return lastImportError.c_str();
+}
+
+LONG RegEmuExportFile(HKEY key, const char *subkey, const char *path) {
+    try {
+        if (!path) return ERROR_INVALID_PARAMETER;
+        State &s = state();
+        Ref ref;
+        if (LONG error = resolve(s, key, ref)) return error;
+        Path names;
+        if (LONG error = splitPath(subkey, names)) return error;
+        std::string bytes;
+        {
+            TreeLock::Shared lock(s.tree);
+            if (ref.gone()) return ERROR_KEY_DELETED;
+            Walk walk = walkPath(*ref.key, names);
+            if (walk.matched != names.size()) return ERROR_FILE_NOT_FOUND;
+            bytes = exportDocument(s, *walk.deepest);
+        }
+        std::string message;
+        return writeExportFile(path, bytes, message);
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+LONG RegEmuTraceTo(const char *path) {
+    try {
+        return traceTo(path);
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
 }
