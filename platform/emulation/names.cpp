@@ -22,7 +22,7 @@ LONG splitPath(std::string_view text, Path &out) {
         std::string_view part =
             text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (part.empty()) return ERROR_BAD_PATHNAME;
-        if (part.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+        if (longerThan(part, kMaxKeyNameLength)) return ERROR_INVALID_PARAMETER;
         out.push_back(part);
         if (end == std::string_view::npos) break;
         start = end + 1;

@@ -12,8 +12,87 @@
 
 namespace regemu {
 
-constexpr size_t kMaxKeyNameLength = 255;
-constexpr size_t kMaxValueNameLength = 16383;
+constexpr size_t kMaxKeyNameLength = 255;     // UTF-16 units
+constexpr size_t kMaxValueNameLength = 16383;  // UTF-16 units
+
+// Names and string data are UTF-8 here, as the JVM's modified UTF-8 gives them: C0 80
+// stands for U+0000 and a supplementary character may come as two three-byte surrogates.
+// Windows counts and compares them as UTF-16, so they are read as UTF-16 units: a
+// four-byte sequence gives two units (a surrogate pair), as its two surrogate form does.
+// A byte that starts no valid sequence is one unit of its own, distinct from every
+// character, as a single-byte code page would count it.
+
+// A unit that no UTF-16 unit equals: where a byte that is not valid UTF-8 stood.
+constexpr uint32_t kInvalidByteUnit = 0x110000;
+
+// Reads the sequence at `p` (before `end`, p < end) as up to two units; returns the
+// number of bytes it took.
+inline size_t decodeUnits(const unsigned char *p, const unsigned char *end, uint32_t units[2],
+                          unsigned &count) {
+    auto continuation = [&](size_t i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
+    const unsigned char lead = p[0];
+    count = 1;
+    if (lead < 0x80) {
+        units[0] = lead;
+        return 1;
+    }
+    if (lead == 0xC0 && continuation(1) && p[1] == 0x80) {  // modified UTF-8's NUL
+        units[0] = 0;
+        return 2;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF && continuation(1)) {
+        units[0] = (uint32_t(lead & 0x1F) << 6) | (p[1] & 0x3F);
+        return 2;
+    }
+    // Three bytes, surrogates included (modified UTF-8 writes them); no overlong forms.
+    if (lead >= 0xE0 && lead <= 0xEF && continuation(1) && continuation(2) &&
+        (lead != 0xE0 || p[1] >= 0xA0)) {
+        units[0] = (uint32_t(lead & 0x0F) << 12) | (uint32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4 && continuation(1) && continuation(2) && continuation(3) &&
+        (lead != 0xF0 || p[1] >= 0x90) && (lead != 0xF4 || p[1] <= 0x8F)) {
+        const uint32_t code = ((uint32_t(lead & 0x07) << 18) | (uint32_t(p[1] & 0x3F) << 12) |
+                               (uint32_t(p[2] & 0x3F) << 6) | (p[3] & 0x3F)) - 0x10000;
+        units[0] = 0xD800 + (code >> 10);
+        units[1] = 0xDC00 + (code & 0x3FF);
+        count = 2;
+        return 4;
+    }
+    units[0] = kInvalidByteUnit + lead;
+    return 1;
+}
+
+// The length in UTF-16 units.
+inline size_t utf16Length(std::string_view text) {
+    auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    auto *end = p + text.size();
+    size_t length = 0;
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            ++length;
+            continue;
+        }
+        uint32_t units[2];
+        unsigned count;
+        p += decodeUnits(p, end, units, count);
+        length += count;
+    }
+    return length;
+}
+
+// Whether a name is longer than `limit` UTF-16 units. A name has at least as many bytes
+// as units, so a short one is not decoded.
+inline bool longerThan(std::string_view name, size_t limit) {
+    return name.size() > limit && utf16Length(name) > limit;
+}
+
+// The size Windows stores data in: string types as UTF-16, the others as given.
+inline size_t storedDataSize(DWORD type, const std::vector<BYTE> &data) {
+    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return data.size();
+    return 2 * utf16Length(std::string_view(reinterpret_cast<const char *>(data.data()), data.size()));
+}
 
 // ASCII folding only; other bytes compare as they are.
 inline unsigned char foldCase(unsigned char c) {
@@ -51,11 +130,11 @@ using Path = std::vector<std::string_view>;
 
 // Splits a subkey path into names. NULL and "" give no names; one trailing backslash is
 // ignored. A leading backslash or an empty name inside gives ERROR_BAD_PATHNAME, a name
-// longer than 255 characters ERROR_INVALID_PARAMETER. The names point into `text`.
+// longer than 255 UTF-16 units ERROR_INVALID_PARAMETER. The names point into `text`.
 LONG splitPath(const char *text, Path &out);
 LONG splitPath(std::string_view text, Path &out);
 
-// Counts of lengths, so the longest stays known as entries come and go.
+// Counts of lengths, so the longest stays known as entries come and go: O(log n) each.
 class LengthHistogram {
 public:
     void add(size_t length) { ++counts_[static_cast<DWORD>(length)]; }

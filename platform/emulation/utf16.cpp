@@ -1,40 +1,12 @@
 #include "utf16.h"
 
+#include "names.h"
+
 #include <cstdint>
 
 namespace regemu {
 
 namespace {
-
-// The code point of the valid UTF-8 sequence at text[i] and its length, or length 0.
-uint32_t decodeUtf8(std::string_view text, size_t i, size_t &length) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    length = 0;
-    if (lead < 0x80) {
-        length = 1;
-        return lead;
-    }
-    size_t count;
-    uint32_t cp, minimum;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        count = 2, cp = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        count = 3, cp = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        count = 4, cp = lead & 0x07, minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + count > text.size()) return 0;
-    for (size_t k = 1; k < count; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0;
-    length = count;
-    return cp;
-}
 
 void appendUtf8(std::string &out, uint32_t cp) {
     if (cp < 0x80) {
@@ -59,20 +31,15 @@ void appendUtf8(std::string &out, uint32_t cp) {
 std::u16string narrowToUtf16(std::string_view narrow) {
     std::u16string units;
     units.reserve(narrow.size());
-    for (size_t i = 0; i < narrow.size();) {
-        size_t length;
-        const uint32_t cp = decodeUtf8(narrow, i, length);
-        if (length == 0) {
-            units += static_cast<char16_t>(0xDC00 | static_cast<unsigned char>(narrow[i]));
-            ++i;
-            continue;
-        }
-        i += length;
-        if (cp >= 0x10000) {
-            units += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-            units += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            units += static_cast<char16_t>(cp);
+    auto *p = reinterpret_cast<const unsigned char *>(narrow.data());
+    auto *end = p + narrow.size();
+    while (p < end) {
+        uint32_t decoded[2];
+        unsigned count;
+        p += decodeUnits(p, end, decoded, count);
+        for (unsigned k = 0; k < count; ++k) {
+            const uint32_t unit = decoded[k];
+            units += static_cast<char16_t>(unit >= kInvalidByteUnit ? 0xDC00 + (unit - kInvalidByteUnit) : unit);
         }
     }
     return units;
@@ -90,9 +57,8 @@ std::string utf16ToNarrow(std::u16string_view units) {
         } else if (u >= 0xDC80 && u <= 0xDCFF) {
             out += static_cast<char>(u & 0xFF);
             continue;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            u = 0xFFFD;
         }
+        // Other lone surrogates keep their three-byte form, which the narrow form reads back.
         appendUtf8(out, u);
     }
     return out;
@@ -114,18 +80,6 @@ void appendUtf16Le(std::string &out, std::u16string_view units) {
         out += static_cast<char>(u & 0xFF);
         out += static_cast<char>(u >> 8);
     }
-}
-
-size_t utf16Length(std::string_view narrow) {
-    size_t count = 0;
-    for (size_t i = 0; i < narrow.size();) {
-        size_t length;
-        const uint32_t cp = decodeUtf8(narrow, i, length);
-        if (length == 0) length = 1;
-        count += cp >= 0x10000 ? 2 : 1;
-        i += length;
-    }
-    return count;
 }
 
 }  // namespace regemu

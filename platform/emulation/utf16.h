@@ -1,6 +1,7 @@
-// The emulation's narrow form (UTF-8) and UTF-16, as registry files and Windows' stored form
-// hold text. A byte that is not part of valid UTF-8 stands for one character, U+DC00 plus the
-// byte (a lone surrogate, which valid text never holds), so any bytes survive the round trip.
+// The emulation's narrow form and UTF-16, as registry files and Windows' stored form hold
+// text. The narrow form is read as names.h reads it; a byte that starts no valid sequence
+// becomes U+DC00 plus the byte (a lone surrogate, which text does not hold), and back, so
+// any bytes survive a trip through a file.
 #ifndef REGEMU_UTF16_H
 #define REGEMU_UTF16_H
 
@@ -18,8 +19,6 @@ std::string utf16ToNarrow(std::u16string_view units);
 // UTF-16LE bytes to units; an odd last byte is dropped.
 std::u16string unitsOfUtf16Le(std::string_view bytes);
 void appendUtf16Le(std::string &out, std::u16string_view units);
-// How many UTF-16 units the narrow text takes: its length in characters as Windows counts.
-size_t utf16Length(std::string_view narrow);
 
 }  // namespace regemu
 
