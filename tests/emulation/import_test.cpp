@@ -379,6 +379,20 @@ TEST_F(ImportTest, AcceptsAHeaderWithLeadingBlanksAndDeletesWithComments) {
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, valueAt(HKEY_CURRENT_USER, "A", "b").status);
 }
 
+TEST_F(ImportTest, CountsNameLimitsInCharacters) {
+    const std::string keyName = repeat(kEAcute, 200);  // 400 bytes, 200 characters
+    const std::string valueName = repeat(kEAcute, 16383);
+    ASSERT_EQ(ERROR_SUCCESS, import(kHeader + "[HKEY_CURRENT_USER\\" + keyName + "]\n\"" + valueName + "\"=\"x\"\n"))
+        << RegEmuLastImportError();
+    EXPECT_EQ(stringData("x"), valueAt(HKEY_CURRENT_USER, keyName.c_str(), valueName.c_str()).data);
+
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              import(kHeader + "[HKEY_CURRENT_USER\\B]\n\"" + valueName + kEAcute + "\"=\"x\"\n"));
+    EXPECT_NE(std::string::npos, std::string(RegEmuLastImportError()).find("16383"));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, import(kHeader + "[HKEY_CURRENT_USER\\" + repeat(kEAcute, 256) + "]\n"));
+    EXPECT_NE(std::string::npos, std::string(RegEmuLastImportError()).find("255"));
+}
+
 TEST_F(ImportTest, RejectsWhatWindowsEditorRejects) {
     // Windows' editor skips such a line; here the whole file is refused, naming the line.
     const std::string start = kHeader + "[HKEY_CURRENT_USER\\Partial]\n\"v\"=\"1\"\n";
