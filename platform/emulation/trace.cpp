@@ -70,13 +70,14 @@ unsigned long threadId() {
     return id;
 }
 
+// Backslashes stay as they are, so paths read as paths; quotes and control characters are
+// escaped.
 void appendQuoted(std::string &out, const char *text, size_t length) {
     out += '"';
     for (size_t i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
+        if (c == '"') {
+            out += "\\\"";
         } else if (c < 0x20 || c == 0x7F) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
