@@ -58,7 +58,7 @@ void appendValue(std::string &out, const Value &value) {
         appendEscaped(out, value.name);
         out += "\"=";
     }
-    const size_t prefixLength = utf16Length(std::string_view(out).substr(start));
+    const size_t prefixLength = narrowToUtf16(std::string_view(out).substr(start)).size();
     if (isPlainString(value)) {
         out += '"';
         appendEscaped(out, std::string_view(reinterpret_cast<const char *>(value.data.data()),

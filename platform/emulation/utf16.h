@@ -1,7 +1,6 @@
-// The emulation's narrow form and UTF-16, as registry files and Windows' stored form hold
-// text. The narrow form is read as names.h reads it; a byte that starts no valid sequence
-// becomes U+DC00 plus the byte (a lone surrogate, which text does not hold), and back, so
-// any bytes survive a trip through a file.
+// The emulation's narrow form (UTF-8) and UTF-16, as registry files and Windows' stored form
+// hold text. A byte that is not part of standard UTF-8 becomes U+DC00 plus the byte (a lone
+// surrogate, which text does not hold), and back, so any bytes survive a trip through a file.
 #ifndef REGEMU_UTF16_H
 #define REGEMU_UTF16_H
 
