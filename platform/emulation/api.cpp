@@ -29,11 +29,11 @@ LONG runCall(Function function, Body &body) noexcept {
     }
 }
 
-// With no trace asked for, one predictable branch; `call` is only read when tracing.
-template <class Body>
-LONG registryCall(Function function, const TraceCall &call, Body &&body) noexcept {
+// With no trace asked for, one predictable branch: `describe` runs only when tracing.
+template <class Describe, class Body>
+LONG registryCall(Function function, Describe &&describe, Body &&body) noexcept {
     if (__builtin_expect(traceOn.load(std::memory_order_relaxed), false))
-        return tracedCall(function, call, [&] { return runCall(function, body); });
+        return tracedCall(function, describe(), [&] { return runCall(function, body); });
     return runCall(function, body);
 }
 
@@ -42,7 +42,8 @@ std::string_view valueNameOf(LPCSTR name) { return name ? std::string_view(name)
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
-    return registryCall(kOpenKey, TraceCall::ofOpen(hKey, lpSubKey, samDesired), [&](State &s) -> LONG {
+    auto trace = [&] { return TraceCall::ofOpen(hKey, lpSubKey, samDesired); };
+    return registryCall(kOpenKey, trace, [&](State &s) -> LONG {
         if (!phkResult || (ulOptions & ~DWORD{REG_OPTION_OPEN_LINK})) return ERROR_INVALID_PARAMETER;
         // A predefined key opened with no subkey is handed back as it is.
         if ((!lpSubKey || !*lpSubKey) && rootIndex(hKey) >= 0) {
@@ -134,7 +135,8 @@ LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, DWORD dwOptions, REGSA
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass*/, DWORD dwOptions,
                      REGSAM samDesired, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
                      PHKEY phkResult, LPDWORD lpdwDisposition) {
-    return registryCall(kCreateKey, TraceCall::ofOpen(hKey, lpSubKey, samDesired), [&](State &s) -> LONG {
+    auto trace = [&] { return TraceCall::ofOpen(hKey, lpSubKey, samDesired); };
+    return registryCall(kCreateKey, trace, [&](State &s) -> LONG {
         constexpr DWORD kOptions =
             REG_OPTION_VOLATILE | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK;
         if (Reserved != 0 || !phkResult || (dwOptions & ~kOptions)) return ERROR_INVALID_PARAMETER;
@@ -148,7 +150,8 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass
 }
 
 LONG RegCloseKey(HKEY hKey) {
-    return registryCall(kCloseKey, TraceCall::ofKey(hKey), [&](State &s) -> LONG {
+    auto trace = [&] { return TraceCall::ofKey(hKey); };
+    return registryCall(kCloseKey, trace, [&](State &s) -> LONG {
         if (rootIndex(hKey) >= 0) {
             s.predefinedCloses.fetch_add(1, std::memory_order_relaxed);
             return ERROR_SUCCESS;
@@ -159,7 +162,8 @@ LONG RegCloseKey(HKEY hKey) {
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData) {
-    return registryCall(kQueryValue, TraceCall::ofRead(hKey, lpValueName, lpType, lpcbData), [&](State &s) -> LONG {
+    auto trace = [&] { return TraceCall::ofRead(hKey, lpValueName, lpType, lpcbData); };
+    return registryCall(kQueryValue, trace, [&](State &s) -> LONG {
         if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -186,7 +190,8 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
                     DWORD cbData) {
-    return registryCall(kSetValue, TraceCall::ofWrite(hKey, lpValueName, dwType, cbData), [&](State &s) -> LONG {
+    auto trace = [&] { return TraceCall::ofWrite(hKey, lpValueName, dwType, cbData); };
+    return registryCall(kSetValue, trace, [&](State &s) -> LONG {
         std::string_view name = valueNameOf(lpValueName);
         if (Reserved != 0) return ERROR_INVALID_PARAMETER;
         if (!lpData && cbData) return ERROR_NOACCESS;
@@ -204,7 +209,8 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
 }
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    return registryCall(kDeleteValue, TraceCall::ofValue(hKey, lpValueName), [&](State &s) -> LONG {
+    auto trace = [&] { return TraceCall::ofValue(hKey, lpValueName); };
+    return registryCall(kDeleteValue, trace, [&](State &s) -> LONG {
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
@@ -218,7 +224,8 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
                       LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
                       LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                       LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
-    return registryCall(kQueryInfoKey, TraceCall::ofKey(hKey), [&](State &s) -> LONG {
+    auto trace = [&] { return TraceCall::ofKey(hKey); };
+    return registryCall(kQueryInfoKey, trace, [&](State &s) -> LONG {
         if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -246,7 +253,10 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
 
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    return registryCall(kEnumValue, TraceCall::ofEnum(hKey, dwIndex, lpValueName, lpcchValueName, lpType, lpcbData), [&](State &s) -> LONG {
+    auto trace = [&] {
+        return TraceCall::ofEnum(hKey, dwIndex, lpValueName, lpcchValueName, lpType, lpcbData);
+    };
+    return registryCall(kEnumValue, trace, [&](State &s) -> LONG {
         if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
             return ERROR_INVALID_PARAMETER;
         Ref ref;
@@ -273,7 +283,8 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
 }
 
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    return registryCall(kDeleteKey, TraceCall::ofSubkey(hKey, lpSubKey), [&](State &s) -> LONG {
+    auto trace = [&] { return TraceCall::ofSubkey(hKey, lpSubKey); };
+    return registryCall(kDeleteKey, trace, [&](State &s) -> LONG {
         if (!lpSubKey) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -293,7 +304,8 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
-    return registryCall(kDeleteTree, TraceCall::ofSubkey(hKey, lpSubKey), [&](State &s) -> LONG {
+    auto trace = [&] { return TraceCall::ofSubkey(hKey, lpSubKey); };
+    return registryCall(kDeleteTree, trace, [&](State &s) -> LONG {
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         Path path;

@@ -1,6 +1,8 @@
 // Writing the registry out as a registry file, and reading it back.
 #include "registry_fixture.h"
 
+#include "../regfiles/export_cases.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -173,6 +175,22 @@ TEST_F(ExportTest, ExportsThroughAHandleAndReportsErrors) {
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Vendor"));
     EXPECT_EQ(ERROR_KEY_DELETED, RegEmuExportFile(key, nullptr, path_.c_str()));
     EXPECT_NE(0, access(path_.c_str(), F_OK)) << "a failed export left a file";
+}
+
+// The file the Windows suite gives Wine's editor is what the export writes today.
+TEST_F(ExportTest, WritesTheFileTheWindowsSuiteImports) {
+    for (const export_cases::Value &value : export_cases::values()) {
+        const std::string path = std::string(export_cases::kTop) + (*value.key ? "\\" : "") + value.key;
+        KeyHandle key = create(HKEY_CURRENT_USER, path.c_str());
+        set(key, value.name.c_str(), static_cast<DWORD>(value.type), bytesOf(value.data));
+    }
+    const std::string actual = exported(HKEY_CURRENT_USER, export_cases::kTop);
+    const std::string golden = readFile(CVSREG_REGFILES_DATA "/wine-import.reg");
+    if (actual != golden) {
+        std::ofstream(::testing::TempDir() + "wine-import.reg", std::ios::binary) << actual;
+        ADD_FAILURE() << "the export differs from tests/regfiles/wine-import.reg; it is now in "
+                      << ::testing::TempDir() << "wine-import.reg";
+    }
 }
 
 // Random registries: every key, value, type and byte comes back from its own export.
