@@ -7,6 +7,7 @@
 #include "state.h"
 #include "trace.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -39,6 +40,17 @@ LONG registryCall(Function function, Describe &&describe, Body &&body) noexcept 
 
 std::string_view valueNameOf(LPCSTR name) { return name ? std::string_view(name) : std::string_view(); }
 
+bool isStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// Copies a value's data into a buffer of `room` bytes that holds it. As on Windows, string
+// data stored without a terminating NUL gets one after it when the buffer has room.
+void copyData(const Value &value, LPBYTE out, DWORD room) {
+    const size_t size = value.data.size();
+    if (size == 0) return;
+    std::memcpy(out, value.data.data(), size);
+    if (room > size && value.data.back() != 0 && isStringType(value.type)) out[size] = 0;
+}
+
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
@@ -53,8 +65,12 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         auto open = [&]() -> LONG {
+            // Windows opens HKEY_CLASSES_ROOT's subkeys by their full path, where one
+            // leading backslash is one more empty name.
+            const char *subKey = lpSubKey;
+            if (subKey && *subKey == '\\' && rootIndex(hKey) == 0) ++subKey;
             Path path;
-            if (LONG error = splitPath(lpSubKey, path)) return error;
+            if (LONG error = splitPath(subKey, path)) return error;
             std::shared_ptr<Key> target;
             REGSAM granted;
             uint32_t era;
@@ -78,8 +94,8 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
 
 namespace {
 
-LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, DWORD dwOptions, REGSAM samDesired,
-               PHKEY phkResult, LPDWORD lpdwDisposition) {
+LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, LPCSTR lpClass, DWORD dwOptions,
+               REGSAM samDesired, PHKEY phkResult, LPDWORD lpdwDisposition) {
     Path path;
     if (LONG error = splitPath(lpSubKey, path)) return error;
     std::shared_ptr<Key> target;
@@ -116,11 +132,17 @@ LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, DWORD dwOptions, REGSA
             // denies creating subkeys stops it.
             Key *parent = walk.deepest;
             if (parent->denied & KEY_CREATE_SUB_KEY) return ERROR_ACCESS_DENIED;
+            const bool isVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
+            if (parent->isVolatile && !isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
             if (LONG error = grantAccess(samDesired, 0, granted)) return error;
+            // Keys made along the way share the new key's volatility; only it gets the class.
+            const std::string_view className = lpClass ? std::string_view(lpClass) : std::string_view();
             for (size_t i = walk.matched; i < path.size(); ++i) {
-                const std::shared_ptr<Key> &child = addChild(*parent, path[i]);
+                const bool last = i + 1 == path.size();
+                const std::shared_ptr<Key> &child =
+                    addChild(*parent, path[i], isVolatile, last ? className : std::string_view());
                 parent = child.get();
-                if (i + 1 == path.size()) target = child;
+                if (last) target = child;
             }
             disposition = REG_CREATED_NEW_KEY;
         }
@@ -132,7 +154,7 @@ LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, DWORD dwOptions, REGSA
 
 }  // namespace
 
-LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass*/, DWORD dwOptions,
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                      REGSAM samDesired, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
                      PHKEY phkResult, LPDWORD lpdwDisposition) {
     auto trace = [&] { return TraceCall::ofOpen(hKey, lpSubKey, samDesired); };
@@ -143,7 +165,8 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         // Past the handle check, a failed create leaves NULL behind.
-        LONG result = createKey(s, ref, lpSubKey, dwOptions, samDesired, phkResult, lpdwDisposition);
+        LONG result = createKey(s, ref, lpSubKey, lpClass, dwOptions, samDesired, phkResult,
+                                lpdwDisposition);
         if (result != ERROR_SUCCESS) *phkResult = nullptr;
         return result;
     });
@@ -181,7 +204,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
                 *lpcbData = size;
                 return ERROR_MORE_DATA;
             }
-            if (size) std::memcpy(lpData, value->data.data(), size);
+            copyData(*value, lpData, *lpcbData);
         }
         if (lpcbData) *lpcbData = size;
         return ERROR_SUCCESS;
@@ -199,6 +222,9 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+        // A string whose count leaves out the NUL that follows it is stored with that NUL,
+        // as Windows does: the byte after the count is read.
+        if (cbData && isStringType(dwType) && lpData[cbData - 1] != 0 && lpData[cbData] == 0) ++cbData;
         // Copied before locking; readers then see the old bytes or the new, whole.
         std::vector<BYTE> data(lpData, lpData + cbData);
         std::unique_lock<std::shared_mutex> lock(ref.key->valuesLock);
@@ -234,20 +260,38 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
         TreeLock::Shared tree(s.tree);
         std::shared_lock<std::shared_mutex> values(key.valuesLock);
         if (ref.gone()) return ERROR_KEY_DELETED;
-        // Keys have no class: an empty one.
+        LONG result = ERROR_SUCCESS;
         if (lpcchClass) {
-            if (lpClass && *lpcchClass > 0) lpClass[0] = '\0';
-            *lpcchClass = 0;
+            // The class in the narrow form, its length in bytes. As on Windows, a buffer of
+            // n > 0 bytes too small for it and its NUL gets its first n - 1 bytes and a NUL
+            // with ERROR_MORE_DATA; a buffer of 0 bytes is left alone and reads length 0.
+            const std::string &className = key.className;
+            const DWORD length = static_cast<DWORD>(className.size());
+            const DWORD room = *lpcchClass;
+            if (!lpClass) {
+                *lpcchClass = length;
+            } else if (room == 0) {
+                *lpcchClass = 0;
+            } else {
+                const DWORD copied = std::min(length, room - 1);
+                std::memcpy(lpClass, className.data(), copied);
+                lpClass[copied] = '\0';
+                *lpcchClass = copied;
+                if (copied < length) result = ERROR_MORE_DATA;
+            }
         }
         if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(key.children.size());
         if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = key.childNameLengths.longest();
-        if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
+        if (lpcbMaxClassLen) *lpcbMaxClassLen = key.childClassLengths.longest();
         if (lpcValues) *lpcValues = static_cast<DWORD>(key.values.size());
         if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = key.valueNameLengths.longest();
         if (lpcbMaxValueLen) *lpcbMaxValueLen = key.valueDataSizes.longest();
         if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
-        if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
-        return ERROR_SUCCESS;
+        if (lpftLastWriteTime) {
+            const uint64_t written = key.lastWrite.load(std::memory_order_relaxed);
+            *lpftLastWriteTime = FILETIME{static_cast<DWORD>(written), static_cast<DWORD>(written >> 32)};
+        }
+        return result;
     });
 }
 
@@ -270,14 +314,15 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
         // When the name (with its terminator) or the data does not fit, only the type and
         // the data's size are reported; the buffers and the name's length stay as they were.
         const bool nameFits = value.name.size() < *lpcchValueName;
-        const bool dataFits = !lpData || *lpcbData >= size;
+        const DWORD room = lpcbData ? *lpcbData : 0;
+        const bool dataFits = !lpData || room >= size;
         if (lpType) *lpType = value.type;
         if (lpcbData) *lpcbData = size;
         if (!nameFits || !dataFits) return ERROR_MORE_DATA;
         std::memcpy(lpValueName, value.name.data(), value.name.size());
         lpValueName[value.name.size()] = '\0';
         *lpcchValueName = static_cast<DWORD>(value.name.size());
-        if (lpData && size) std::memcpy(lpData, value.data.data(), size);
+        if (lpData) copyData(value, lpData, room);
         return ERROR_SUCCESS;
     });
 }

@@ -96,11 +96,19 @@ void appendValue(std::string &out, const Value &value) {
     out += "\r\n";
 }
 
-bool nameLess(const Key *a, const Key *b) {
-    return std::lexicographical_compare(
-        a->name.begin(), a->name.end(), b->name.begin(), b->name.end(), [](char x, char y) {
-            return foldCase(static_cast<unsigned char>(x)) < foldCase(static_cast<unsigned char>(y));
-        });
+// A name as Windows orders subkeys: its UTF-16 units through the uppercase table.
+std::vector<uint32_t> sortKey(std::string_view name) {
+    std::vector<uint32_t> key;
+    key.reserve(name.size());
+    auto *p = reinterpret_cast<const unsigned char *>(name.data());
+    auto *end = p + name.size();
+    while (p < end) {
+        uint32_t units[2];
+        unsigned count;
+        p += decodeUnits(p, end, units, count);
+        for (unsigned k = 0; k < count; ++k) key.push_back(upcaseUnit(units[k]));
+    }
+    return key;
 }
 
 // One [key] block per key, depth first, children in name order; no recursion, so any depth
@@ -123,12 +131,13 @@ void appendTree(std::string &out, const std::string &topPath, Key &top) {
             for (const auto &value : item.key->values) appendValue(out, *value);
         }
         out += "\r\n";
-        std::vector<Key *> children;
+        std::vector<std::pair<std::vector<uint32_t>, Key *>> children;
         children.reserve(item.key->children.size());
-        for (auto &entry : item.key->children) children.push_back(entry.second.get());
-        std::sort(children.begin(), children.end(), nameLess);
+        for (auto &entry : item.key->children)
+            children.emplace_back(sortKey(entry.second->name), entry.second.get());
+        std::sort(children.begin(), children.end());
         for (auto it = children.rbegin(); it != children.rend(); ++it)
-            pending.push_back({*it, item.path + "\\" + (*it)->name});
+            pending.push_back({it->second, item.path + "\\" + it->second->name});
     }
 }
 

@@ -3,9 +3,11 @@
 #define REGEMU_NAMES_H
 
 #include "regemu.h"
+#include "upcase_table.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string_view>
 #include <vector>
@@ -94,43 +96,134 @@ inline size_t storedDataSize(DWORD type, const std::vector<BYTE> &data) {
     return 2 * utf16Length(std::string_view(reinterpret_cast<const char *>(data.data()), data.size()));
 }
 
-// ASCII folding only; other bytes compare as they are.
-inline unsigned char foldCase(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+// Windows' uppercase of one UTF-16 unit (RtlUpcaseUnicodeChar). Units outside the table's
+// range (the stand-ins for invalid bytes) stay as they are.
+inline uint32_t upcaseUnit(uint32_t unit) {
+    if (unit > 0xFFFF) return unit;
+    const uint16_t delta = kUpcaseDeltas[kUpcaseIndex[unit >> kUpcaseBlockBits]]
+                                        [unit & ((1u << kUpcaseBlockBits) - 1)];
+    return (unit + delta) & 0xFFFF;
 }
 
+inline unsigned char upcaseAscii(unsigned char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
+}
+
+// Yields a name's units uppercased, one at a time; the units of a four-byte sequence
+// come in two calls.
+class FoldedUnits {
+public:
+    explicit FoldedUnits(std::string_view text)
+        : p_(reinterpret_cast<const unsigned char *>(text.data())), end_(p_ + text.size()) {}
+    // Moves to byte offset `skip`, which must start a sequence.
+    FoldedUnits(std::string_view text, size_t skip) : FoldedUnits(text) { p_ += skip; }
+
+    bool done() const { return pending_ == 0 && p_ == end_; }
+    uint32_t next() {
+        if (pending_) {
+            pending_ = 0;
+            return low_;
+        }
+        if (*p_ < 0x80) return upcaseAscii(*p_++);
+        uint32_t units[2];
+        unsigned count;
+        p_ += decodeUnits(p_, end_, units, count);
+        if (count == 2) {
+            pending_ = 1;
+            low_ = units[1];  // a low surrogate: no case
+        }
+        return upcaseUnit(units[0]);
+    }
+
+private:
+    const unsigned char *p_;
+    const unsigned char *end_;
+    unsigned pending_ = 0;
+    uint32_t low_ = 0;
+};
+
+// Eight ASCII bytes at a time: a name's runs of ASCII take this path, which neither
+// decodes nor allocates. No unit above ASCII uppercases into ASCII (the generator checks),
+// so equal names have the same leading ASCII bytes and leave the word path at the same
+// offset. Names never hold a NUL byte, so C0 80 cannot meet one there.
+namespace ascii {
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = kOnes * 0x80;
+
+inline uint64_t load(const char *p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// Uppercases eight ASCII bytes.
+inline uint64_t upcase(uint64_t word) {
+    const uint64_t atLeastA = word + kOnes * (0x80 - 'a');
+    const uint64_t pastZ = word + kOnes * (0x80 - 'z' - 1);
+    return word - (((atLeastA & ~pastZ) & kHighBits) >> 2);
+}
+
+}  // namespace ascii
+
+// Names compare as Windows compares them: unit by unit through the uppercase table.
 struct CaseInsensitiveHash {
     size_t operator()(std::string_view s) const noexcept {
+        constexpr uint64_t kPrime = 1099511628211ull;
         uint64_t h = 1469598103934665603ull;
-        for (unsigned char c : s) {
-            h ^= foldCase(c);
-            h *= 1099511628211ull;
+        size_t i = 0;
+        for (; i + 8 <= s.size(); i += 8) {
+            const uint64_t word = ascii::load(s.data() + i);
+            if (word & ascii::kHighBits) break;
+            h = (h ^ ascii::upcase(word)) * kPrime;
         }
+        for (; i < s.size(); ++i) {
+            const auto c = static_cast<unsigned char>(s[i]);
+            if (c >= 0x80) break;
+            h = (h ^ upcaseAscii(c)) * kPrime;
+        }
+        for (FoldedUnits units(s, i); !units.done();) h = (h ^ units.next()) * kPrime;
         return static_cast<size_t>(h);
     }
 };
 
 struct CaseInsensitiveEqual {
     bool operator()(std::string_view a, std::string_view b) const noexcept {
-        if (a.size() != b.size()) return false;
-        for (size_t i = 0; i < a.size(); ++i) {
-            if (foldCase(static_cast<unsigned char>(a[i])) !=
-                foldCase(static_cast<unsigned char>(b[i])))
-                return false;
+        size_t i = 0;
+        if (a.size() == b.size()) {
+            for (; i + 8 <= a.size(); i += 8) {
+                const uint64_t x = ascii::load(a.data() + i);
+                const uint64_t y = ascii::load(b.data() + i);
+                if ((x | y) & ascii::kHighBits) break;
+                if (x != y && ascii::upcase(x) != ascii::upcase(y)) return false;
+            }
         }
-        return true;
+        const size_t common = a.size() < b.size() ? a.size() : b.size();
+        for (; i < common; ++i) {
+            const auto x = static_cast<unsigned char>(a[i]);
+            const auto y = static_cast<unsigned char>(b[i]);
+            if ((x | y) >= 0x80) break;
+            if (upcaseAscii(x) != upcaseAscii(y)) return false;
+        }
+        // After equal ASCII bytes, a side that has ended is equal only to an ended one.
+        if (i == a.size() || i == b.size()) return a.size() == b.size();
+        FoldedUnits left(a, i), right(b, i);
+        while (!left.done() && !right.done()) {
+            if (left.next() != right.next()) return false;
+        }
+        return left.done() && right.done();
     }
 };
 
 inline bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return CaseInsensitiveEqual()(a, b);
 }
-
 using Path = std::vector<std::string_view>;
 
-// Splits a subkey path into names. NULL and "" give no names; one trailing backslash is
-// ignored. A leading backslash or an empty name inside gives ERROR_BAD_PATHNAME, a name
-// longer than 255 UTF-16 units ERROR_INVALID_PARAMETER. The names point into `text`.
+// Splits a subkey path into names. NULL and "" give no names. Empty names inside or at the
+// end (two backslashes in a row, trailing backslashes) are skipped, as Windows skips them;
+// a leading backslash gives ERROR_BAD_PATHNAME, a name longer than 255 UTF-16 units
+// ERROR_INVALID_PARAMETER. The names point into `text`.
 LONG splitPath(const char *text, Path &out);
 LONG splitPath(std::string_view text, Path &out);
 

@@ -113,6 +113,13 @@ REGEMU_API LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSA
                               PHKEY phkResult);
 REGEMU_API LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                  LPBYTE lpData, LPDWORD lpcbData);
+/* For REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ, as on Windows: when the last of the cbData
+ * bytes is not NUL and the byte after them is, that NUL is stored too (cbData grows by one).
+ * The byte at lpData[cbData] is read to find out, so for these types the caller's buffer
+ * must be readable one byte past its count (AddressSanitizer reports a buffer that is not).
+ * NULL data with a non-zero count fails with ERROR_NOACCESS. RegQueryValueExA and
+ * RegEnumValueA add a NUL after string data stored without one when the buffer has room
+ * for it; the size they report stays the stored size. */
 REGEMU_API LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                                const BYTE *lpData, DWORD cbData);
 REGEMU_API LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);

@@ -1,5 +1,7 @@
 #include "tree.h"
 
+#include <chrono>
+
 namespace regemu {
 
 unsigned threadNumber() {
@@ -29,6 +31,7 @@ const Value *Key::findValue(std::string_view valueName) const {
 }
 
 void Key::setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&data) {
+    touch();
     auto it = valueIndex.find(valueName);
     if (it != valueIndex.end()) {
         Value &value = *values[it->second];
@@ -57,6 +60,7 @@ void Key::setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&d
 bool Key::deleteValue(std::string_view valueName) {
     auto it = valueIndex.find(valueName);
     if (it == valueIndex.end()) return false;
+    touch();
     const size_t position = it->second;
     valueIndex.erase(it);
     valueNameLengths.remove(utf16Length(values[position]->name));
@@ -67,6 +71,7 @@ bool Key::deleteValue(std::string_view valueName) {
 }
 
 void Key::clearValues() {
+    if (!values.empty()) touch();
     valueIndex.clear();
     values.clear();
     valueNameLengths.clear();
@@ -90,11 +95,22 @@ Walk walkPath(Key &start, const Path &path) {
     return walk;
 }
 
-const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName) {
-    auto child = std::make_shared<Key>(std::string(childName), &parent);
+uint64_t fileTimeNow() {
+    using namespace std::chrono;
+    constexpr uint64_t kSecondsFrom1601To1970 = 11644473600ull;
+    const auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+    return kSecondsFrom1601To1970 * 10000000ull + static_cast<uint64_t>(since1970) / 100;
+}
+
+const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName, bool isVolatile,
+                                     std::string_view className) {
+    auto child = std::make_shared<Key>(std::string(childName), &parent, false, isVolatile,
+                                       std::string(className));
     std::string_view name = child->name;
     auto inserted = parent.children.emplace(name, std::move(child));
     parent.childNameLengths.add(utf16Length(name));
+    parent.childClassLengths.add(utf16Length(className));
+    parent.touch();
     return inserted.first->second;
 }
 
@@ -116,6 +132,7 @@ void destroyDetached(std::shared_ptr<Key> top) {
         for (auto &entry : key->children) pending.push_back(entry.second);
         key->children.clear();
         key->childNameLengths.clear();
+        key->childClassLengths.clear();
         key->parent = nullptr;
         key->denied = 0;
     }
@@ -128,16 +145,21 @@ void deleteChild(Key &parent, std::string_view childName) {
     if (it == parent.children.end()) return;
     std::shared_ptr<Key> child = it->second;
     parent.childNameLengths.remove(utf16Length(child->name));
+    parent.childClassLengths.remove(utf16Length(child->className));
     parent.children.erase(it);
+    parent.touch();
     destroyDetached(std::move(child));
 }
 
 void deleteChildren(Key &key) {
+    if (key.children.empty()) return;
+    key.touch();
     std::vector<std::shared_ptr<Key>> children;
     children.reserve(key.children.size());
     for (auto &entry : key.children) children.push_back(entry.second);
     key.children.clear();
     key.childNameLengths.clear();
+    key.childClassLengths.clear();
     for (auto &child : children) destroyDetached(std::move(child));
 }
 

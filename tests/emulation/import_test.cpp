@@ -196,7 +196,7 @@ TEST_F(ImportTest, RejectsMalformedFilesWholeAndNamesTheLine) {
         {"unknown root", start + "[HKEY_NOWHERE\\A]\n", 5, "root"},
         {"missing ']'", start + "[HKEY_CURRENT_USER\\A\n", 5, "]"},
         {"text after ']'", start + "[HKEY_CURRENT_USER\\A] x\n", 5, "]"},
-        {"empty key name", start + "[HKEY_CURRENT_USER\\A\\\\B]\n", 5, "empty"},
+        {"path starting with a backslash", start + "[HKEY_CURRENT_USER\\\\B]\n", 5, "empty"},
         {"key name too long", start + "[HKEY_CURRENT_USER\\" + std::string(256, 'k') + "]\n", 5, "255"},
         {"deleting a root", start + "[-HKCU]\n", 5, "root"},
         {"unterminated string", start + "\"s\"=\"abc\n", 5, "unterminated string"},
@@ -391,6 +391,22 @@ TEST_F(ImportTest, CountsNameLimitsInCharacters) {
     EXPECT_NE(std::string::npos, std::string(RegEmuLastImportError()).find("16383"));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, import(kHeader + "[HKEY_CURRENT_USER\\" + repeat(kEAcute, 256) + "]\n"));
     EXPECT_NE(std::string::npos, std::string(RegEmuLastImportError()).find("255"));
+}
+
+TEST_F(ImportTest, NamesThatDifferOnlyInCaseAreOneKeyAndOneValue) {
+    ASSERT_EQ(ERROR_SUCCESS, import(kHeader + "[HKEY_CURRENT_USER\\Caf\xC3\xA9]\n\"na\xC3\xAFve\"=\"1\"\n"
+                                              "[HKEY_CURRENT_USER\\CAF\xC3\x89]\n\"NA\xC3\x8FVE\"=\"2\"\n"))
+        << RegEmuLastImportError();
+    KeyHandle key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Caf\xC3\xA9", 0, KEY_READ, key.out()));
+    DWORD subkeys = 0, values = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(HKEY_CURRENT_USER, nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                              &values, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(1u, subkeys);
+    EXPECT_EQ(1u, values);
+    EXPECT_EQ(stringData("2"), valueAt(HKEY_CURRENT_USER, "Caf\xC3\xA9", "na\xC3\xAFve").data);
 }
 
 TEST_F(ImportTest, RejectsWhatWindowsEditorRejects) {

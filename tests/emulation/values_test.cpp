@@ -2,6 +2,7 @@
 // the access rights each call needs.
 #include "registry_fixture.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -156,6 +157,85 @@ TEST_F(ValueTest, AMissingValueZeroesTheSizeAskedForOnlyWithoutABuffer) {
                                              c.withBuffer ? buffer : nullptr, &size)) << c.what;
         EXPECT_EQ(c.size, size) << c.what;
         EXPECT_EQ(77u, type) << c.what;
+    }
+}
+
+TEST_F(ValueTest, AStringCountThatLeavesOutAFollowingNulStoresTheNul) {
+    static const char kText[] = "FullString";  // 10 characters and a NUL
+    struct Case {
+        const char *what;
+        DWORD type;
+        DWORD count;
+        DWORD stored;
+    };
+    const Case cases[] = {
+        {"REG_SZ, NUL left out", REG_SZ, 10, 11},
+        {"REG_EXPAND_SZ, NUL left out", REG_EXPAND_SZ, 10, 11},
+        {"REG_MULTI_SZ, NUL left out", REG_MULTI_SZ, 10, 11},
+        {"REG_SZ, NUL counted", REG_SZ, 11, 11},
+        {"REG_SZ, two short: a letter follows", REG_SZ, 9, 9},
+        {"REG_SZ, empty", REG_SZ, 0, 0},
+        {"REG_BINARY, NUL left out", REG_BINARY, 10, 10},
+        {"REG_DWORD-sized REG_NONE", REG_NONE, 10, 10},
+    };
+    for (const Case &c : cases) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "v", 0, c.type, reinterpret_cast<const BYTE *>(kText), c.count))
+            << c.what;
+        ReadResult got = query(key_, "v");
+        EXPECT_EQ(c.stored, got.data.size()) << c.what;
+        EXPECT_EQ(Bytes(kText, kText + c.stored), got.data) << c.what;
+    }
+    // An interior NUL at the end of the count stops nothing: "A\0B" counted 2 ends in NUL.
+    const BYTE interior[] = {'A', 0, 'B', 0};
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "v", 0, REG_SZ, interior, 2));
+    EXPECT_EQ((Bytes{'A', 0}), query(key_, "v").data);
+}
+
+TEST_F(ValueTest, UnterminatedStringDataGetsANulWhenTheBufferHasRoom) {
+    set(key_, "text", REG_SZ, bytesOf("FullStrin"));          // 9 bytes, no NUL
+    set(key_, "terminated", REG_SZ, stringData("abc"));       // ends in NUL already
+    set(key_, "binary", REG_BINARY, bytesOf("FullStrin"));    // not a string type
+    set(key_, "empty", REG_SZ, Bytes{});
+    struct Case {
+        const char *name;
+        DWORD room;
+        LONG status;
+        DWORD size;
+        int after;  // the byte after the data: -1 untouched (0xBD)
+    };
+    const Case cases[] = {
+        {"text", 9, ERROR_SUCCESS, 9, -1},   // exactly fits: no room for a NUL
+        {"text", 10, ERROR_SUCCESS, 9, 0},   // room: NUL added, size stays 9
+        {"text", 16, ERROR_SUCCESS, 9, 0},
+        {"text", 8, ERROR_MORE_DATA, 9, -1},
+        {"terminated", 16, ERROR_SUCCESS, 4, -1},
+        {"binary", 16, ERROR_SUCCESS, 9, -1},
+        {"empty", 16, ERROR_SUCCESS, 0, -1},
+    };
+    for (const Case &c : cases) {
+        const std::string what = std::string(c.name) + " in " + std::to_string(c.room);
+        BYTE buffer[17];
+        // Through RegQueryValueExA and RegEnumValueA alike.
+        for (int through = 0; through < 2; ++through) {
+            std::memset(buffer, 0xBD, sizeof buffer);
+            DWORD size = c.room;
+            LONG status;
+            if (through == 0) {
+                status = RegQueryValueExA(key_, c.name, nullptr, nullptr, buffer, &size);
+            } else {
+                const std::vector<std::string> names = valueNames(key_);
+                const DWORD index = static_cast<DWORD>(std::find(names.begin(), names.end(), c.name) - names.begin());
+                char name[16];
+                DWORD nameLength = sizeof name;
+                status = RegEnumValueA(key_, index, name, &nameLength, nullptr, nullptr, buffer, &size);
+            }
+            const std::string how = what + (through == 0 ? " (query)" : " (enum)");
+            EXPECT_EQ(c.status, status) << how;
+            EXPECT_EQ(c.size, size) << how;
+            if (c.status != ERROR_SUCCESS) continue;
+            EXPECT_EQ(c.after < 0 ? 0xBD : c.after, buffer[c.size]) << how;
+            EXPECT_EQ(0xBD, buffer[c.size + 1]) << how << ": wrote past the terminator";
+        }
     }
 }
 
@@ -386,7 +466,6 @@ TEST_F(ValueTest, KeyInfoOutputsAreOptionalAndTheRestAreZero) {
     EXPECT_EQ(0u, classLength);
     EXPECT_EQ(0u, maxClass);
     EXPECT_EQ(0u, security);
-    EXPECT_EQ(0u, written.dwLowDateTime | written.dwHighDateTime);
     DWORD reserved = 0;
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryInfoKeyA(key_, nullptr, nullptr, &reserved, nullptr, nullptr,
                                                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
