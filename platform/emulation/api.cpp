@@ -18,7 +18,7 @@ namespace {
 thread_local std::string lastImportError;
 
 template <class Body>
-LONG runCall(Function function, Body &body) noexcept {
+LONG registryCall(Function function, Body &&body) noexcept {
     try {
         State &s = state();
         s.calls.count(function);
@@ -28,14 +28,6 @@ LONG runCall(Function function, Body &body) noexcept {
         // Only allocation can throw here.
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-}
-
-// With no trace asked for, one predictable branch: `describe` runs only when tracing.
-template <class Describe, class Body>
-LONG registryCall(Function function, Describe &&describe, Body &&body) noexcept {
-    if (__builtin_expect(traceOn.load(std::memory_order_relaxed), false))
-        return tracedCall(function, describe(), [&] { return runCall(function, body); });
-    return runCall(function, body);
 }
 
 std::string_view valueNameOf(LPCSTR name) { return name ? std::string_view(name) : std::string_view(); }
@@ -54,8 +46,9 @@ void copyData(const Value &value, LPBYTE out, DWORD room) {
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
-    auto trace = [&] { return TraceCall::ofOpen(hKey, lpSubKey, samDesired); };
-    return registryCall(kOpenKey, trace, [&](State &s) -> LONG {
+    REGEMU_TRACED(kOpenKey, ofOpen(hKey, lpSubKey, samDesired), RegOpenKeyExA,
+                  hKey, lpSubKey, ulOptions, samDesired, phkResult);
+    return registryCall(kOpenKey, [&](State &s) -> LONG {
         if (!phkResult || (ulOptions & ~DWORD{REG_OPTION_OPEN_LINK})) return ERROR_INVALID_PARAMETER;
         // A predefined key opened with no subkey is handed back as it is.
         if ((!lpSubKey || !*lpSubKey) && rootIndex(hKey) >= 0) {
@@ -155,10 +148,12 @@ LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, LPCSTR lpClass, DWORD 
 }  // namespace
 
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
-                     REGSAM samDesired, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                      PHKEY phkResult, LPDWORD lpdwDisposition) {
-    auto trace = [&] { return TraceCall::ofOpen(hKey, lpSubKey, samDesired); };
-    return registryCall(kCreateKey, trace, [&](State &s) -> LONG {
+    REGEMU_TRACED(kCreateKey, ofOpen(hKey, lpSubKey, samDesired), RegCreateKeyExA,
+                  hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes,
+                  phkResult, lpdwDisposition);
+    return registryCall(kCreateKey, [&](State &s) -> LONG {
         constexpr DWORD kOptions =
             REG_OPTION_VOLATILE | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK;
         if (Reserved != 0 || !phkResult || (dwOptions & ~kOptions)) return ERROR_INVALID_PARAMETER;
@@ -173,8 +168,8 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
 }
 
 LONG RegCloseKey(HKEY hKey) {
-    auto trace = [&] { return TraceCall::ofKey(hKey); };
-    return registryCall(kCloseKey, trace, [&](State &s) -> LONG {
+    REGEMU_TRACED(kCloseKey, ofKey(hKey), RegCloseKey, hKey);
+    return registryCall(kCloseKey, [&](State &s) -> LONG {
         if (rootIndex(hKey) >= 0) {
             s.predefinedCloses.fetch_add(1, std::memory_order_relaxed);
             return ERROR_SUCCESS;
@@ -185,8 +180,9 @@ LONG RegCloseKey(HKEY hKey) {
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData) {
-    auto trace = [&] { return TraceCall::ofRead(hKey, lpValueName, lpType, lpcbData); };
-    return registryCall(kQueryValue, trace, [&](State &s) -> LONG {
+    REGEMU_TRACED(kQueryValue, ofRead(hKey, lpValueName, lpType, lpcbData), RegQueryValueExA,
+                  hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+    return registryCall(kQueryValue, [&](State &s) -> LONG {
         if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -213,8 +209,9 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
                     DWORD cbData) {
-    auto trace = [&] { return TraceCall::ofWrite(hKey, lpValueName, dwType, cbData); };
-    return registryCall(kSetValue, trace, [&](State &s) -> LONG {
+    REGEMU_TRACED(kSetValue, ofWrite(hKey, lpValueName, dwType, cbData), RegSetValueExA,
+                  hKey, lpValueName, Reserved, dwType, lpData, cbData);
+    return registryCall(kSetValue, [&](State &s) -> LONG {
         std::string_view name = valueNameOf(lpValueName);
         if (Reserved != 0) return ERROR_INVALID_PARAMETER;
         if (!lpData && cbData) return ERROR_NOACCESS;
@@ -235,8 +232,8 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
 }
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    auto trace = [&] { return TraceCall::ofValue(hKey, lpValueName); };
-    return registryCall(kDeleteValue, trace, [&](State &s) -> LONG {
+    REGEMU_TRACED(kDeleteValue, ofValue(hKey, lpValueName), RegDeleteValueA, hKey, lpValueName);
+    return registryCall(kDeleteValue, [&](State &s) -> LONG {
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
@@ -250,8 +247,11 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
                       LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
                       LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                       LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
-    auto trace = [&] { return TraceCall::ofKey(hKey); };
-    return registryCall(kQueryInfoKey, trace, [&](State &s) -> LONG {
+    REGEMU_TRACED(kQueryInfoKey, ofKey(hKey), RegQueryInfoKeyA,
+                  hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen,
+                  lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen,
+                  lpcbSecurityDescriptor, lpftLastWriteTime);
+    return registryCall(kQueryInfoKey, [&](State &s) -> LONG {
         if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -297,10 +297,10 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
 
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    auto trace = [&] {
-        return TraceCall::ofEnum(hKey, dwIndex, lpValueName, lpcchValueName, lpType, lpcbData);
-    };
-    return registryCall(kEnumValue, trace, [&](State &s) -> LONG {
+    REGEMU_TRACED(kEnumValue, ofEnum(hKey, dwIndex, lpValueName, lpcchValueName, lpType, lpcbData),
+                  RegEnumValueA, hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType,
+                  lpData, lpcbData);
+    return registryCall(kEnumValue, [&](State &s) -> LONG {
         if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
             return ERROR_INVALID_PARAMETER;
         Ref ref;
@@ -328,8 +328,8 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
 }
 
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    auto trace = [&] { return TraceCall::ofSubkey(hKey, lpSubKey); };
-    return registryCall(kDeleteKey, trace, [&](State &s) -> LONG {
+    REGEMU_TRACED(kDeleteKey, ofSubkey(hKey, lpSubKey), RegDeleteKeyA, hKey, lpSubKey);
+    return registryCall(kDeleteKey, [&](State &s) -> LONG {
         if (!lpSubKey) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -349,8 +349,8 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
-    auto trace = [&] { return TraceCall::ofSubkey(hKey, lpSubKey); };
-    return registryCall(kDeleteTree, trace, [&](State &s) -> LONG {
+    REGEMU_TRACED(kDeleteTree, ofSubkey(hKey, lpSubKey), RegDeleteTreeA, hKey, lpSubKey);
+    return registryCall(kDeleteTree, [&](State &s) -> LONG {
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         Path path;

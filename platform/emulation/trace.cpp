@@ -14,6 +14,11 @@ namespace regemu {
 
 std::atomic<bool> traceOn{false};
 
+bool &insideTracedCall() {
+    thread_local bool inside = false;
+    return inside;
+}
+
 namespace {
 
 // Where the lines go. Each line is written with one call under the lock, and flushed, so a

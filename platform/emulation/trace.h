@@ -39,7 +39,9 @@ struct TraceCall {
         call.access = access;
         return call;
     }
-    static TraceCall ofValue(HKEY key, const char *value) { return TraceCall{key, Name::Value, value}; }
+    static TraceCall ofValue(HKEY key, const char *value) {
+        return TraceCall{key, Name::Value, value};
+    }
     static TraceCall ofRead(HKEY key, const char *value, const DWORD *type, const DWORD *size) {
         TraceCall call{key, Name::Value, value};
         call.typeOut = type;
@@ -70,6 +72,32 @@ extern std::atomic<bool> traceOn;
 
 // Runs the call and writes its line. A trace that cannot be written never changes the call.
 LONG tracedCall(Function function, const TraceCall &call, const std::function<LONG()> &run) noexcept;
+
+// Set on a thread while a traced call runs the function again, untraced.
+bool &insideTracedCall();
+
+// The traced path, out of line: the function is called again with the same arguments.
+template <class... Params, class... Passed>
+[[gnu::cold, gnu::noinline]] LONG traceCall(Function function, const TraceCall &call,
+                                            LONG (*again)(Params...), Passed... args) noexcept {
+    return tracedCall(function, call, [&] {
+        insideTracedCall() = true;
+        const LONG result = again(args...);
+        insideTracedCall() = false;
+        return result;
+    });
+}
+
+}  // namespace regemu
+
+// The first statement of each registry function. With no trace asked for it is one
+// predictable branch; the description is built, and the call made again, only when tracing.
+#define REGEMU_TRACED(function, description, again, ...)                                      \
+    if (__builtin_expect(::regemu::traceOn.load(std::memory_order_relaxed), false) &&           \
+        !::regemu::insideTracedCall())                                                           \
+    return ::regemu::traceCall(function, ::regemu::TraceCall::description, again, __VA_ARGS__)
+
+namespace regemu {
 
 // Starts writing to `path` ("-": standard error), or stops with NULL.
 LONG traceTo(const char *path);
