@@ -15,9 +15,12 @@ if [[ ! -f $paths ]]; then
     "or set CVSREG_BUILD_DIR to the build folder" >&2
   exit 3
 fi
-# Sets JAVA, CLASSPATH and LIBRARY_DIR.
+# Sets JAVA, CLASSPATH, LIBRARY_DIR, EMULATION_DIR and JNA_BOOT_LIBRARY_DIR.
 . "$paths"
 
+# JNA finds the emulated registry (for export) in the copy the native library uses.
+jna=(-Djna.library.path="${EMULATION_DIR:-$LIBRARY_DIR}")
+[[ -n ${JNA_BOOT_LIBRARY_DIR:-} ]] && jna+=(-Djna.boot.library.path="$JNA_BOOT_LIBRARY_DIR")
 export REGEMU_IMPORT=${REGEMU_IMPORT:-$here/repositories.reg}
-exec "$JAVA" -Djava.library.path="$LIBRARY_DIR" -cp "$CLASSPATH" \
+exec "$JAVA" -Djava.library.path="$LIBRARY_DIR" "${jna[@]}" -cp "$CLASSPATH" \
   torvane.plexide.scm.cvs.example.RegistryTool "$@"

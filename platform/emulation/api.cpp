@@ -3,7 +3,9 @@
 // rights, deleted key.
 #include "regemu.h"
 
+#include "export.h"
 #include "state.h"
+#include "trace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -50,6 +52,8 @@ void copyData(const Value &value, LPBYTE out, DWORD room) {
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
+    REGEMU_TRACED(kOpenKey, ofOpen(hKey, lpSubKey, samDesired), RegOpenKeyExA,
+                  hKey, lpSubKey, ulOptions, samDesired, phkResult);
     return registryCall(kOpenKey, [&](State &s) -> LONG {
         if (!phkResult || (ulOptions & ~DWORD{REG_OPTION_OPEN_LINK})) return ERROR_INVALID_PARAMETER;
         // A predefined key opened with no subkey is handed back as it is.
@@ -150,8 +154,11 @@ LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, LPCSTR lpClass, DWORD 
 }  // namespace
 
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
-                     REGSAM samDesired, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                      PHKEY phkResult, LPDWORD lpdwDisposition) {
+    REGEMU_TRACED(kCreateKey, ofOpen(hKey, lpSubKey, samDesired), RegCreateKeyExA,
+                  hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes,
+                  phkResult, lpdwDisposition);
     return registryCall(kCreateKey, [&](State &s) -> LONG {
         constexpr DWORD kOptions =
             REG_OPTION_VOLATILE | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK;
@@ -167,6 +174,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
 }
 
 LONG RegCloseKey(HKEY hKey) {
+    REGEMU_TRACED(kCloseKey, ofKey(hKey), RegCloseKey, hKey);
     return registryCall(kCloseKey, [&](State &s) -> LONG {
         if (rootIndex(hKey) >= 0) {
             s.predefinedCloses.fetch_add(1, std::memory_order_relaxed);
@@ -178,6 +186,8 @@ LONG RegCloseKey(HKEY hKey) {
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData) {
+    REGEMU_TRACED(kQueryValue, ofRead(hKey, lpValueName, lpType, lpcbData), RegQueryValueExA,
+                  hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
     return registryCall(kQueryValue, [&](State &s) -> LONG {
         if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
         Ref ref;
@@ -205,6 +215,8 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
                     DWORD cbData) {
+    REGEMU_TRACED(kSetValue, ofWrite(hKey, lpValueName, dwType, cbData), RegSetValueExA,
+                  hKey, lpValueName, Reserved, dwType, lpData, cbData);
     return registryCall(kSetValue, [&](State &s) -> LONG {
         std::string_view name = valueNameOf(lpValueName);
         if (Reserved != 0) return ERROR_INVALID_PARAMETER;
@@ -226,6 +238,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
 }
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    REGEMU_TRACED(kDeleteValue, ofValue(hKey, lpValueName), RegDeleteValueA, hKey, lpValueName);
     return registryCall(kDeleteValue, [&](State &s) -> LONG {
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -240,6 +253,10 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
                       LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
                       LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                       LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+    REGEMU_TRACED(kQueryInfoKey, ofKey(hKey), RegQueryInfoKeyA,
+                  hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen,
+                  lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen,
+                  lpcbSecurityDescriptor, lpftLastWriteTime);
     return registryCall(kQueryInfoKey, [&](State &s) -> LONG {
         if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
         Ref ref;
@@ -286,6 +303,9 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
 
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    REGEMU_TRACED(kEnumValue, ofEnum(hKey, dwIndex, lpValueName, lpcchValueName, lpType, lpcbData),
+                  RegEnumValueA, hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType,
+                  lpData, lpcbData);
     return registryCall(kEnumValue, [&](State &s) -> LONG {
         if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
             return ERROR_INVALID_PARAMETER;
@@ -314,6 +334,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
 }
 
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    REGEMU_TRACED(kDeleteKey, ofSubkey(hKey, lpSubKey), RegDeleteKeyA, hKey, lpSubKey);
     return registryCall(kDeleteKey, [&](State &s) -> LONG {
         if (!lpSubKey) return ERROR_INVALID_PARAMETER;
         Ref ref;
@@ -334,6 +355,7 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
+    REGEMU_TRACED(kDeleteTree, ofSubkey(hKey, lpSubKey), RegDeleteTreeA, hKey, lpSubKey);
     return registryCall(kDeleteTree, [&](State &s) -> LONG {
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
@@ -435,4 +457,35 @@ LONG RegEmuImportFile(const char *path) {
 const char *RegEmuLastImportError(void) {
     state();
     return lastImportError.c_str();
+}
+
+LONG RegEmuExportFile(HKEY key, const char *subkey, const char *path) {
+    try {
+        if (!path) return ERROR_INVALID_PARAMETER;
+        State &s = state();
+        Ref ref;
+        if (LONG error = resolve(s, key, ref)) return error;
+        Path names;
+        if (LONG error = splitPath(subkey, names)) return error;
+        std::string bytes;
+        {
+            TreeLock::Shared lock(s.tree);
+            if (ref.gone()) return ERROR_KEY_DELETED;
+            Walk walk = walkPath(*ref.key, names);
+            if (walk.matched != names.size()) return ERROR_FILE_NOT_FOUND;
+            bytes = exportDocument(s, *walk.deepest);
+        }
+        std::string message;
+        return writeExportFile(path, bytes, message);
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+LONG RegEmuTraceTo(const char *path) {
+    try {
+        return traceTo(path);
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
 }

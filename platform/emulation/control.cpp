@@ -24,6 +24,8 @@ unsigned functionByName(const char *name) {
     return kFunctionCount;
 }
 
+const char *functionName(Function function) { return kFunctionNames[function]; }
+
 namespace {
 
 // Gives the thread's block back to the counters when the thread ends.

@@ -27,6 +27,8 @@ enum Function : unsigned {
 
 // The function's index, or kFunctionCount for a name that is none of them.
 unsigned functionByName(const char *name);
+// The function's Windows name.
+const char *functionName(Function function);
 
 // Each thread counts into its own block (no shared cache line on the hot path); a read
 // sums the blocks. A reset records each block's counts as its new zero instead of writing

@@ -53,9 +53,11 @@ typedef struct _FILETIME {
 
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_WRITE_FAULT 29L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
@@ -172,6 +174,19 @@ REGEMU_API LONG RegEmuDenyAccess(HKEY key, const char *subkey, REGSAM rights);
 REGEMU_API LONG RegEmuImportFile(const char *path);
 /* The calling thread's message for its last failed import ("line 7: ..."), or "". */
 REGEMU_API const char *RegEmuLastImportError(void);
+/* Writes `subkey` under `key` (NULL or "" for the key itself) and everything below it to
+ * `path` as a "Windows Registry Editor Version 5.00" file, as Windows' editor writes one.
+ * Access denials do not hide anything. Returns ERROR_FILE_NOT_FOUND for a missing key,
+ * ERROR_ACCESS_DENIED, ERROR_PATH_NOT_FOUND or ERROR_WRITE_FAULT when the file cannot be
+ * written (a partly written file is removed). REGEMU_EXPORT=file in the environment writes
+ * the whole registry there when the process exits normally. */
+REGEMU_API LONG RegEmuExportFile(HKEY key, const char *subkey, const char *path);
+/* Writes one line per call of a registry function to `path` (appended; "-" is standard
+ * error), or stops with NULL: thread, function, the key's full path, subkey or value name,
+ * access asked for, result, and type and size for value reads and writes. REGEMU_TRACE=file
+ * in the environment starts it at first use. Returns ERROR_SUCCESS, or the error opening
+ * the file (the trace then stays as it was). */
+REGEMU_API LONG RegEmuTraceTo(const char *path);
 
 #ifdef __cplusplus
 }

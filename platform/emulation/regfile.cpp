@@ -1,6 +1,7 @@
 #include "regfile.h"
 
 #include "names.h"
+#include "utf16.h"
 
 #include <cstdint>
 
@@ -19,6 +20,9 @@ const RootName kRoots[] = {
     {"HKEY_LOCAL_MACHINE", "HKLM"},  {"HKEY_USERS", "HKU"},
     {"HKEY_PERFORMANCE_DATA", "HKEY_PERFORMANCE_DATA"}, {"HKEY_CURRENT_CONFIG", "HKCC"},
 };
+
+const char kHeader5[] = "Windows Registry Editor Version 5.00";
+const char kHeader4[] = "REGEDIT4";
 
 int rootByName(std::string_view name) {
     for (int i = 0; i < static_cast<int>(sizeof kRoots / sizeof kRoots[0]); ++i) {
@@ -39,8 +43,6 @@ std::string_view trimRight(std::string_view s) {
     while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
     return s;
 }
-
-std::string_view trim(std::string_view s) { return trimRight(trimLeft(s)); }
 
 bool startsWithIgnoreCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && equalsIgnoreCase(s.substr(0, prefix.size()), prefix);
@@ -65,69 +67,42 @@ bool parseHex(std::string_view digits, size_t maxDigits, uint32_t &out) {
     return true;
 }
 
-void appendUtf8(std::string &out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+// What may follow a value's data on its line, as Windows' editor reads it: blanks, then
+// nothing or a ';' comment ('#' starts a comment only at the start of a line).
+bool onlyCommentLeft(std::string_view rest) {
+    rest = trimLeft(rest);
+    return rest.empty() || rest.front() == ';';
 }
 
-// UTF-16LE (after its byte order mark) to UTF-8; unpaired surrogates become U+FFFD.
-std::string utf16ToUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() / 2);
-    auto unit = [&](size_t i) {
-        return static_cast<uint32_t>(static_cast<unsigned char>(bytes[2 * i])) |
-               static_cast<uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8;
-    };
-    const size_t units = bytes.size() / 2;
-    for (size_t i = 0; i < units; ++i) {
-        uint32_t u = unit(i);
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 &&
-            unit(i + 1) < 0xE000) {
-            u = 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
-            ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            u = 0xFFFD;
-        }
-        appendUtf8(out, u);
-    }
-    return out;
-}
+bool isTextType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 class Parser {
 public:
     Parser(std::string_view text, std::vector<ImportOp> &ops, ImportProblem &problem)
         : ops_(ops), problem_(problem) {
+        // Lines end in CR LF, LF or a lone CR, all of which Windows' editor reads.
         size_t start = 0;
-        while (start <= text.size()) {
-            size_t end = text.find('\n', start);
-            if (end == std::string_view::npos) end = text.size();
-            std::string_view line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-            lines_.push_back(line);
-            start = end + 1;
+        while (true) {
+            size_t end = text.find_first_of("\r\n", start);
+            if (end == std::string_view::npos) {
+                lines_.push_back(text.substr(start));
+                break;
+            }
+            lines_.push_back(text.substr(start, end - start));
+            start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
         }
     }
 
     bool run() {
-        std::string_view header = trimRight(lines_[0]);
-        if (header != "Windows Registry Editor Version 5.00" && header != "REGEDIT4")
+        std::string_view header = trim(lines_[0]);
+        if (header == kHeader5) {
+            utf16Data_ = true;
+        } else if (header != kHeader4) {
             return fail(0, "not a registry file (bad header)");
+        }
         for (size_t i = 1; i < lines_.size(); ++i) {
             std::string_view line = trimLeft(lines_[i]);
-            if (line.empty() || line.front() == ';') continue;
+            if (line.empty() || line.front() == ';' || line.front() == '#') continue;
             bool ok;
             if (line.front() == '[') {
                 ok = section(i, line);
@@ -142,6 +117,8 @@ public:
     }
 
 private:
+    static std::string_view trim(std::string_view s) { return trimRight(trimLeft(s)); }
+
     bool fail(size_t index, std::string reason) {
         problem_.line = index + 1;
         problem_.reason = std::move(reason);
@@ -176,9 +153,8 @@ private:
         return true;
     }
 
-    // A quoted string starting at line[pos] == '"'; `\\` and `\"` are the only escapes.
-    bool quoted(size_t i, std::string_view line, size_t &pos, std::string &out,
-                const char *what) {
+    // A quoted string starting at line[pos] == '"'. Escapes: \\ \" and \n \r for line breaks.
+    bool quoted(size_t i, std::string_view line, size_t &pos, std::string &out, const char *what) {
         out.clear();
         for (++pos; pos < line.size(); ++pos) {
             char c = line[pos];
@@ -189,9 +165,13 @@ private:
             if (c == '\\') {
                 if (pos + 1 >= line.size()) break;
                 char next = line[++pos];
-                if (next != '\\' && next != '"')
-                    return fail(i, std::string("bad escape '\\") + next + "' in " + what);
-                c = next;
+                switch (next) {
+                case '\\':
+                case '"': c = next; break;
+                case 'n': c = '\n'; break;
+                case 'r': c = '\r'; break;
+                default: return fail(i, std::string("bad escape '\\") + next + "' in " + what);
+                }
             }
             out += c;
         }
@@ -219,15 +199,19 @@ private:
         if (!data.empty() && data.front() == '"') {
             std::string text;
             if (!quoted(i, line, pos, text, "string")) return false;
-            if (!trim(line.substr(pos)).empty()) return fail(i, "unexpected text after string");
+            if (!onlyCommentLeft(line.substr(pos))) return fail(i, "unexpected text after string");
             op.type = REG_SZ;
             op.data.assign(text.begin(), text.end());
             op.data.push_back(0);
-        } else if (trimRight(data) == "-") {
+        } else if (!data.empty() && data.front() == '-') {
+            if (!onlyCommentLeft(data.substr(1))) return fail(i, "unexpected text after '-'");
             op.kind = ImportOp::Kind::DeleteValue;
         } else if (startsWithIgnoreCase(data, "dword:")) {
+            std::string_view digits = trimLeft(data.substr(6));
+            size_t end = 0;
+            while (end < digits.size() && hexDigit(digits[end]) >= 0) ++end;
             uint32_t number;
-            if (!parseHex(trimRight(data.substr(6)), 8, number))
+            if (!parseHex(digits.substr(0, end), 8, number) || !onlyCommentLeft(digits.substr(end)))
                 return fail(i, "bad dword (want 1 to 8 hex digits)");
             op.type = REG_DWORD;
             for (int b = 0; b < 4; ++b) op.data.push_back(static_cast<BYTE>(number >> (8 * b)));
@@ -244,6 +228,7 @@ private:
             if (data.empty() || data.front() != ':') return fail(i, "expected ':' after hex");
             data.remove_prefix(1);
             if (!hexBytes(i, data, op.data)) return false;
+            if (isTextType(op.type)) storeText(op.data);
         } else {
             return fail(i, "unknown value data");
         }
@@ -251,34 +236,76 @@ private:
         return true;
     }
 
-    // Comma-separated bytes; a line ending in '\' continues on the next line. Advances `i`
-    // past the continuation lines.
-    bool hexBytes(size_t &i, std::string_view text, std::vector<BYTE> &out) {
-        while (true) {
-            std::string_view rest = trim(text);
-            bool continued = !rest.empty() && rest.back() == '\\';
-            if (continued) rest = trimRight(rest.substr(0, rest.size() - 1));
-            size_t start = 0;
-            while (!rest.empty() && start <= rest.size()) {
-                size_t comma = rest.find(',', start);
-                bool last = comma == std::string_view::npos;
-                std::string_view token = trim(rest.substr(start, last ? rest.npos : comma - start));
-                uint32_t byte;
-                if (token.empty() && last && continued) break;  // "01,02,\" before a new line
-                if (!parseHex(token, 2, byte)) return fail(i, "bad hex byte '" + std::string(token) + "'");
-                out.push_back(static_cast<BYTE>(byte));
-                if (last) break;
-                start = comma + 1;
-            }
-            if (!continued) return true;
-            if (++i >= lines_.size()) return fail(i - 1, "hex data continues past the end of the file");
-            text = lines_[i];
+    // Text types written as hex: UTF-16LE under the 5.00 header, narrow bytes under REGEDIT4.
+    // Either way the value is stored in the narrow form, with a terminating NUL added when the
+    // data has some and lacks one, as Windows' editor stores it.
+    void storeText(std::vector<BYTE> &data) const {
+        if (utf16Data_) {
+            std::string_view bytes(reinterpret_cast<const char *>(data.data()), data.size());
+            std::string narrow = utf16ToNarrow(unitsOfUtf16Le(bytes));
+            data.assign(narrow.begin(), narrow.end());
         }
+        if (!data.empty() && data.back() != 0) data.push_back(0);
+    }
+
+    // Comma-separated bytes, as Windows' editor reads them. A '\' at the start of the data or
+    // after a comma continues the data on the next line that is not blank or a ';' comment;
+    // the end of the file also ends the data. A trailing comma is allowed, and a ';' comment
+    // may follow the bytes or the '\'. Advances `i` past the continuation lines.
+    bool hexBytes(size_t &i, std::string_view text, std::vector<BYTE> &out) {
+        bool continuationAllowed = true;  // at the start of the data, or after a comma
+        size_t pos = 0;
+        while (true) {
+            while (pos < text.size() && isSpace(text[pos])) ++pos;
+            if (pos >= text.size() || text[pos] == ';') return true;
+            const char c = text[pos];
+            if (c == '\\') {
+                if (!continuationAllowed) return fail(i, "'\\' must follow a comma in hex data");
+                if (!onlyCommentLeft(text.substr(pos + 1)))
+                    return fail(i, "unexpected text after '\\' in hex data");
+                if (!nextContinuation(i)) return true;  // the file ends the data
+                text = trimLeft(lines_[i]);
+                pos = 0;
+                continuationAllowed = false;
+                continue;
+            }
+            size_t end = text.find_first_of(", \t;\\", pos);
+            if (end == std::string_view::npos) end = text.size();
+            std::string_view token = text.substr(pos, end - pos);
+            uint32_t byte;
+            if (!parseHex(token, 2, byte)) return fail(i, "bad hex byte '" + std::string(token) + "'");
+            out.push_back(static_cast<BYTE>(byte));
+            pos = end;
+            if (pos < text.size() && text[pos] == ',') {
+                ++pos;
+                continuationAllowed = true;
+                continue;
+            }
+            if (pos < text.size() && text[pos] == '\\')
+                return fail(i, "'\\' must follow a comma in hex data");
+            if (!onlyCommentLeft(text.substr(pos)))
+                return fail(i, "unexpected text after hex byte '" + std::string(token) + "'");
+            return true;
+        }
+    }
+
+    // Moves `i` to the next line that continues hex data, skipping blank lines and ';'
+    // comments; false at the end of the file. A '#' line there is an error in Windows'
+    // editor: it is taken as data and fails as a bad byte.
+    bool nextContinuation(size_t &i) const {
+        while (++i < lines_.size()) {
+            std::string_view line = trimLeft(lines_[i]);
+            if (line.empty() || line.front() == ';') continue;
+            return true;
+        }
+        i = lines_.size() - 1;
+        return false;
     }
 
     std::vector<std::string_view> lines_;
     std::vector<ImportOp> &ops_;
     ImportProblem &problem_;
+    bool utf16Data_ = false;
     bool inSection_ = false;
     bool sectionDeleted_ = false;
 };
@@ -290,7 +317,7 @@ bool parseRegFile(std::string_view bytes, std::vector<ImportOp> &ops, ImportProb
     std::string converted;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        converted = utf16ToUtf8(bytes.substr(2));
+        converted = utf16ToNarrow(unitsOfUtf16Le(bytes.substr(2)));
         bytes = converted;
     } else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         bytes.remove_prefix(3);

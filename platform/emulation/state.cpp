@@ -108,6 +108,30 @@ LONG grantAccess(REGSAM desired, REGSAM denied, REGSAM &granted) {
     return ERROR_SUCCESS;
 }
 
+const char *rootName(int root) {
+    static const char *const kNames[kRootCount] = {
+        "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",     "HKEY_LOCAL_MACHINE",
+        "HKEY_USERS",        "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG"};
+    return root >= 0 && root < kRootCount ? kNames[root] : "";
+}
+
+std::string keyPath(State &s, const Key &key) {
+    std::vector<const Key *> chain;
+    const Key *at = &key;
+    for (; !at->isRoot; at = at->parent) {
+        if (!at->parent) return std::string();
+        chain.push_back(at);
+    }
+    int root = 0;
+    while (root < kRootCount && s.roots[root].get() != at) ++root;
+    std::string path = rootName(root);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        path += '\\';
+        path += (*it)->name;
+    }
+    return path;
+}
+
 LONG importFile(State &s, const char *path, std::string &message) {
     if (!path) {
         message = "no file name given";

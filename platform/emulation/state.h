@@ -59,6 +59,12 @@ LONG grantAccess(REGSAM desired, REGSAM denied, REGSAM &granted);
 // Key rights named by `rights`, generic rights mapped, options such as KEY_WOW64_* dropped.
 REGSAM keyRights(REGSAM rights);
 
+// "HKEY_CURRENT_USER" and the like, by index of the predefined key.
+const char *rootName(int root);
+// The key's full path from its root ("HKEY_CURRENT_USER\Software\..."), or "" for a
+// deleted key. The caller holds the TreeLock.
+std::string keyPath(State &s, const Key &key);
+
 // Reads, parses and applies a registry file. On failure `message` says why.
 LONG importFile(State &s, const char *path, std::string &message);
 

@@ -85,12 +85,13 @@ TEST_F(ImportTest, ImportsWellFormedFiles) {
          {{HKEY_CURRENT_USER, "A", "d", REG_DWORD, Bytes{0xCD, 0xAB, 0, 0}},
           {HKEY_CURRENT_USER, "A", "m", REG_DWORD, Bytes{0xFF, 0xFF, 0xFF, 0xFF}},
           {HKEY_CURRENT_USER, "A", "s", REG_DWORD, Bytes{7, 0, 0, 0}}}, {}},
+        // Under the 5.00 header text types in hex hold UTF-16LE, stored as narrow text.
         {"hex of each kind",
          kHeader + "[HKEY_CURRENT_USER\\A]\n\"b\"=hex:01,02,ff\n\"x\"=hex(2):25,00,00,00\n\"m\"=hex(7):61,00,00\n"
                    "\"q\"=hex(b):01,00,00,00,00,00,00,00\n\"n\"=hex(0):\n\"big\"=hex(100):AB\n\"e\"=hex:\n",
          {{HKEY_CURRENT_USER, "A", "b", REG_BINARY, Bytes{1, 2, 0xFF}},
-          {HKEY_CURRENT_USER, "A", "x", REG_EXPAND_SZ, Bytes{0x25, 0, 0, 0}},
-          {HKEY_CURRENT_USER, "A", "m", REG_MULTI_SZ, Bytes{0x61, 0, 0}},
+          {HKEY_CURRENT_USER, "A", "x", REG_EXPAND_SZ, Bytes{0x25, 0}},
+          {HKEY_CURRENT_USER, "A", "m", REG_MULTI_SZ, Bytes{0x61, 0}},
           {HKEY_CURRENT_USER, "A", "q", REG_QWORD, Bytes{1, 0, 0, 0, 0, 0, 0, 0}},
           {HKEY_CURRENT_USER, "A", "n", REG_NONE, Bytes{}},
           {HKEY_CURRENT_USER, "A", "big", 0x100, Bytes{0xAB}},
@@ -200,7 +201,8 @@ TEST_F(ImportTest, RejectsMalformedFilesWholeAndNamesTheLine) {
         {"deleting a root", start + "[-HKCU]\n", 5, "root"},
         {"unterminated string", start + "\"s\"=\"abc\n", 5, "unterminated string"},
         {"unterminated name", start + "\"s=abc\n", 5, "unterminated value name"},
-        {"unknown escape", start + "\"s\"=\"a\\nb\"\n", 5, "escape"},
+        {"unknown escape", start + "\"s\"=\"a\\qb\"\n", 5, "escape"},
+        {"escaped NUL", start + "\"s\"=\"a\\0b\"\n", 5, "escape"},
         {"text after a string", start + "\"s\"=\"abc\" x\n", 5, "after string"},
         {"no '='", start + "\"s\" \"abc\"\n", 5, "="},
         {"unknown data", start + "\"s\"=str:abc\n", 5, "data"},
@@ -209,9 +211,7 @@ TEST_F(ImportTest, RejectsMalformedFilesWholeAndNamesTheLine) {
         {"empty dword", start + "\"d\"=dword:\n", 5, "dword"},
         {"bad hex byte", start + "\"b\"=hex:01,zz\n", 5, "zz"},
         {"hex byte too wide", start + "\"b\"=hex:01,123\n", 5, "123"},
-        {"trailing comma", start + "\"b\"=hex:01,\n", 5, "hex byte"},
         {"bad hex on a continuation line", start + "\"b\"=hex:01,\\\n  02,\\\n  0g\n", 7, "0g"},
-        {"continuation at the end", start + "\"b\"=hex:01,\\", 5, "end of the file"},
         {"bad hex type", start + "\"b\"=hex(zz):01\n", 5, "type"},
         {"unclosed hex type", start + "\"b\"=hex(2:01\n", 5, "type"},
         {"hex without ':'", start + "\"b\"=hex 01\n", 5, "':'"},
@@ -255,6 +255,221 @@ TEST_F(ImportTest, TheLastErrorBelongsToTheThreadThatImported) {
     EXPECT_EQ("", otherBefore);
     EXPECT_EQ("line 1: not a registry file (bad header)", otherAfter);
     EXPECT_EQ("line 3: unrecognised line", std::string(RegEmuLastImportError()));
+}
+
+// The same text as a UTF-16LE file with its byte order mark, as Windows' editor writes one.
+std::string utf16File(const std::string &utf8) {
+    std::string out = "\xFF\xFE";
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        const int length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        uint32_t cp = length == 1 ? c : c & (0xFF >> (length + 1));
+        for (int k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += length;
+        auto unit = [&](uint32_t u) {
+            out += static_cast<char>(u & 0xFF);
+            out += static_cast<char>(u >> 8);
+        };
+        if (cp >= 0x10000) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return out;
+}
+
+std::string repeat(const std::string &text, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i) out += text;
+    return out;
+}
+
+const std::string kEAcute = "\xC3\xA9";  // é, two bytes, one character
+
+// Hand-edited forms, each with what Windows' editor stores for it (its own conformance
+// tests, which pass on Windows, show each one). The value is HKEY_CURRENT_USER\A "v".
+struct EditedCase {
+    const char *what;
+    std::string body;  // the lines after the header and [HKEY_CURRENT_USER\A]
+    DWORD type;
+    Bytes data;
+    bool regedit4 = false;  // under the REGEDIT4 header rather than 5.00
+};
+
+TEST_F(ImportTest, ReadsHandEditedFilesAsWindowsEditorDoes) {
+    const EditedCase cases[] = {
+        {"';' comment after a string", "\"v\"=\"Value 2\";comment\n", REG_SZ, stringData("Value 2")},
+        {"blanks, then a ';' comment", "\"v\"=\"Value1\" \t ;comment\n", REG_SZ, stringData("Value1")},
+        {"';' and '#' inside a string are text", "\"v\"=\"a;b#c\"\n", REG_SZ, stringData("a;b#c")},
+        {"';' comment right after a dword", "\"v\"=dword:1234;5678\n", REG_DWORD, Bytes{0x34, 0x12, 0, 0}},
+        {"blanks after 'dword:'", "\"v\"=dword:  \t00000008 \n", REG_DWORD, Bytes{8, 0, 0, 0}},
+        {"blanks around '='", "  \"v\"    \t    =    \t    \"x\"  \n", REG_SZ, stringData("x")},
+        {"';' comment after hex data", "\"v\"=hex:11,22  ;comment\n", REG_BINARY, Bytes{0x11, 0x22}},
+        {"trailing comma", "\"v\"=hex:01,02,\n", REG_BINARY, Bytes{1, 2}},
+        {"';' comment after the continuation '\\'", "\"v\"=hex:11,22,\\  ;comment\n  33\n",
+         REG_BINARY, Bytes{0x11, 0x22, 0x33}},
+        {"blanks between the comma and '\\'", "\"v\"=hex:11,\t\\\n  22\n", REG_BINARY, Bytes{0x11, 0x22}},
+        {"';' comment lines inside continued data", "\"v\"=hex:11,\\\n;one\n    ;two\n  22\n",
+         REG_BINARY, Bytes{0x11, 0x22}},
+        {"blank lines inside continued data", "\"v\"=hex:11,\\\n\n \t\n\n  22,\\\n\n  33\n", REG_BINARY,
+         Bytes{0x11, 0x22, 0x33}},
+        {"data that starts on the next line", "\"v\"=hex:\\\n  11,22\n", REG_BINARY, Bytes{0x11, 0x22}},
+        {"the file ends after '\\' with a newline", "\"v\"=hex:11,22,\\\n", REG_BINARY, Bytes{0x11, 0x22}},
+        {"the file ends after '\\' without one", "\"v\"=hex:11,22,\\", REG_BINARY, Bytes{0x11, 0x22}},
+        {"'#' comment line", "#comment\\\n\"v\"=\"x\"\n", REG_SZ, stringData("x")},
+        {"indented '#' comment line", "   #\"v\"=\"no\"\n\"v\"=\"x\"\n", REG_SZ, stringData("x")},
+        {"\\n and \\r escapes", "\"v\"=\"one\\ntwo\\rthree\"\n", REG_SZ, stringData("one\ntwo\rthree")},
+        {"escaped backslash before 0", "\"v\"=\"\\\\0\"\n", REG_SZ, stringData("\\0")},
+        {"expandable string as UTF-16", "\"v\"=hex(2):25,00,50,00,41,00,54,00,48,00,25,00,00,00\n",
+         REG_EXPAND_SZ, stringData("%PATH%")},
+        {"non-ASCII multi-string as UTF-16", "\"v\"=hex(7):e9,00,00,00,ac,20,00,00,00,00\n", REG_MULTI_SZ,
+         bytesOf(kEAcute + std::string(1, '\0') + "\xE2\x82\xAC" + std::string(2, '\0'))},
+        {"hex(1) as UTF-16", "\"v\"=hex(1):56,00,61,00,00,00\n", REG_SZ, stringData("Va")},
+        {"UTF-16 text without its NUL gets one", "\"v\"=hex(2):25,00,50,00\n", REG_EXPAND_SZ,
+         stringData("%P")},
+        {"UTF-16 multi-string gets one NUL only", "\"v\"=hex(7):4c,00,69,00\n", REG_MULTI_SZ, stringData("Li")},
+        {"embedded NUL in UTF-16 text kept", "\"v\"=hex(1):61,00,00,00,62,00\n", REG_SZ,
+         Bytes{'a', 0, 'b', 0}},
+        {"empty text in hex stays empty", "\"v\"=hex(2):\n", REG_EXPAND_SZ, Bytes{}},
+        {"other types get no NUL", "\"v\"=hex(100):25,00,50\n", 0x100, Bytes{0x25, 0, 0x50}},
+        {"REGEDIT4 text in hex is narrow", "\"v\"=hex(2):25,50,41,54,48,25,00\n", REG_EXPAND_SZ,
+         stringData("%PATH%"), true},
+        {"REGEDIT4 text without its NUL gets one", "\"v\"=hex(7):4c,69,6e,65\n", REG_MULTI_SZ,
+         stringData("Line"), true},
+        {"REGEDIT4 continued text", "\"v\"=hex(2):25,48,4f,4d,45,25,5c,\\\n  25,50,41,54,48,25,00\n",
+         REG_EXPAND_SZ, stringData("%HOME%\\%PATH%"), true},
+    };
+    for (const EditedCase &c : cases) {
+        const std::string text = std::string(c.regedit4 ? "REGEDIT4" : "Windows Registry Editor Version 5.00") +
+                                 "\n\n[HKEY_CURRENT_USER\\A]\n" + c.body;
+        // Windows' editor reads both encodings alike; 5.00 files come in both.
+        std::vector<std::string> files = {text};
+        if (!c.regedit4) files.push_back(utf16File(text));
+        for (const std::string &file : files) {
+            RegEmuReset();
+            const char *encoding = file == text ? "8-bit" : "UTF-16";
+            ASSERT_EQ(ERROR_SUCCESS, import(file)) << c.what << " (" << encoding << "): " << RegEmuLastImportError();
+            ReadResult read = valueAt(HKEY_CURRENT_USER, "A", "v");
+            EXPECT_EQ(ERROR_SUCCESS, read.status) << c.what << " (" << encoding << ")";
+            EXPECT_EQ(c.type, read.type) << c.what << " (" << encoding << ")";
+            EXPECT_EQ(c.data, read.data) << c.what << " (" << encoding << ")";
+        }
+    }
+}
+
+TEST_F(ImportTest, ReadsEveryLineEnd) {
+    for (const char *end : {"\n", "\r\n", "\r"}) {
+        RegEmuReset();
+        const std::string file = std::string("REGEDIT4") + end + end + "[HKEY_CURRENT_USER\\A]" + end +
+                                 "\"v\"=hex:01,\\" + end + "  02" + end + "\"w\"=\"x\"" + end;
+        ASSERT_EQ(ERROR_SUCCESS, import(file)) << RegEmuLastImportError();
+        EXPECT_EQ((Bytes{1, 2}), valueAt(HKEY_CURRENT_USER, "A", "v").data);
+        EXPECT_EQ(stringData("x"), valueAt(HKEY_CURRENT_USER, "A", "w").data);
+    }
+}
+
+TEST_F(ImportTest, AcceptsAHeaderWithLeadingBlanksAndDeletesWithComments) {
+    ASSERT_EQ(ERROR_SUCCESS, import(" \t REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"a\"=\"1\"\n\"b\"=\"2\"\n"))
+        << RegEmuLastImportError();
+    ASSERT_EQ(ERROR_SUCCESS, import(kHeader + "[HKEY_CURRENT_USER\\A]\n\"a\"=  \t-\t \n\"b\"=- ;gone\n"))
+        << RegEmuLastImportError();
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, valueAt(HKEY_CURRENT_USER, "A", "a").status);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, valueAt(HKEY_CURRENT_USER, "A", "b").status);
+}
+
+TEST_F(ImportTest, CountsNameLimitsInCharacters) {
+    const std::string keyName = repeat(kEAcute, 200);  // 400 bytes, 200 characters
+    const std::string valueName = repeat(kEAcute, 16383);
+    ASSERT_EQ(ERROR_SUCCESS, import(kHeader + "[HKEY_CURRENT_USER\\" + keyName + "]\n\"" + valueName + "\"=\"x\"\n"))
+        << RegEmuLastImportError();
+    EXPECT_EQ(stringData("x"), valueAt(HKEY_CURRENT_USER, keyName.c_str(), valueName.c_str()).data);
+
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              import(kHeader + "[HKEY_CURRENT_USER\\B]\n\"" + valueName + kEAcute + "\"=\"x\"\n"));
+    EXPECT_NE(std::string::npos, std::string(RegEmuLastImportError()).find("16383"));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, import(kHeader + "[HKEY_CURRENT_USER\\" + repeat(kEAcute, 256) + "]\n"));
+    EXPECT_NE(std::string::npos, std::string(RegEmuLastImportError()).find("255"));
+}
+
+TEST_F(ImportTest, NamesThatDifferOnlyInCaseAreOneKeyAndOneValue) {
+    ASSERT_EQ(ERROR_SUCCESS, import(kHeader + "[HKEY_CURRENT_USER\\Caf\xC3\xA9]\n\"na\xC3\xAFve\"=\"1\"\n"
+                                              "[HKEY_CURRENT_USER\\CAF\xC3\x89]\n\"NA\xC3\x8FVE\"=\"2\"\n"))
+        << RegEmuLastImportError();
+    KeyHandle key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Caf\xC3\xA9", 0, KEY_READ, key.out()));
+    DWORD subkeys = 0, values = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(HKEY_CURRENT_USER, nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                              &values, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(1u, subkeys);
+    EXPECT_EQ(1u, values);
+    EXPECT_EQ(stringData("2"), valueAt(HKEY_CURRENT_USER, "Caf\xC3\xA9", "na\xC3\xAFve").data);
+}
+
+TEST_F(ImportTest, RejectsWhatWindowsEditorRejects) {
+    // Windows' editor skips such a line; here the whole file is refused, naming the line.
+    const std::string start = kHeader + "[HKEY_CURRENT_USER\\Partial]\n\"v\"=\"1\"\n";
+    const BadFile files[] = {
+        {"'#' comment after a string", start + "\"s\"=\"x\"#comment\n", 5, "after string"},
+        {"'#' comment after a dword", start + "\"d\"=dword:1 #comment\n", 5, "dword"},
+        {"text after '-'", start + "\"s\"=-\"x\"\n", 5, "'-'"},
+        {"'#' comment after the data", start + "\"b\"=hex:01  #comment\n", 5, "after hex byte"},
+        {"'#' line inside continued data", start + "\"b\"=hex:01,\\\n#comment\n  02\n", 6, "#comment"},
+        {"'\\' without a comma before it", start + "\"b\"=hex:01\\\n  02\n", 5, "comma"},
+        {"text after the continuation '\\'", start + "\"b\"=hex:01,\\#comment\n  02\n", 5, "after '\\'"},
+        {"'\\' alone on a continuation line", start + "\"b\"=hex:01,\\\n\\\n  02\n", 6, "comma"},
+        {"empty byte between commas", start + "\"b\"=hex:01,,02\n", 5, "hex byte ''"},
+        {"continuation that starts with a comma", start + "\"b\"=hex:01,\\\n  ,02\n", 6, "hex byte ''"},
+        {"byte split over two lines", start + "\"b\"=hex:01,0\\\n  2\n", 5, "comma"},
+        {"type wider than 32 bits", start + "\"b\"=hex(100000000):01\n", 5, "type"},
+        {"dword in C notation", start + "\"d\"=dword:0x1\n", 5, "dword"},
+        {"data after a '#'", start + "\"s\"=#\"x\"\n", 5, "data"},
+        {"text after the header", "REGEDIT4 FOO\n[HKEY_CURRENT_USER\\Partial]\n", 1, "header"},
+        {"blank after '['", start + "[ HKEY_CURRENT_USER\\A]\n", 5, "root"},
+        {"blank after '[-'", start + "[- HKEY_CURRENT_USER\\A]\n", 5, "root"},
+    };
+    for (const BadFile &file : files) {
+        RegEmuReset();
+        EXPECT_EQ(ERROR_INVALID_PARAMETER, import(file.contents)) << file.what;
+        const std::string message = RegEmuLastImportError();
+        const std::string expectedStart = "line " + std::to_string(file.line) + ": ";
+        EXPECT_EQ(expectedStart, message.substr(0, expectedStart.size())) << file.what << ": " << message;
+        EXPECT_NE(std::string::npos, message.find(file.reasonContains)) << file.what << ": " << message;
+        EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Partial")) << file.what << ": imported in part";
+    }
+}
+
+// A file Wine's registry editor exported (regedit /E): UTF-16LE, CRLF, wrapped hex lines.
+TEST_F(ImportTest, ImportsAFileExportedByWineEditor) {
+    ASSERT_EQ(ERROR_SUCCESS, RegEmuImportFile(REGEMU_TEST_DATA "/wine-export.reg")) << RegEmuLastImportError();
+    const char *const settings = "Software\\Torvane\\Plexide\\CVS\\Settings";
+    const Expected expected[] = {
+        {HKEY_CURRENT_USER, settings, "", REG_SZ, stringData("Plexide CVS client")},
+        {HKEY_CURRENT_USER, settings, "CompressionLevel", REG_DWORD, Bytes{3, 0, 0, 0}},
+        {HKEY_CURRENT_USER, settings, "Empty", REG_BINARY, Bytes{}},
+        {HKEY_CURRENT_USER, settings, "Home", REG_EXPAND_SZ, stringData("%USERPROFILE%\\Plexide")},
+        {HKEY_CURRENT_USER, settings, "Line breaks", REG_SZ, stringData("one\ntwo\rthree")},
+        {HKEY_CURRENT_USER, settings, "Nothing", REG_NONE, Bytes{0, 0}},
+        {HKEY_CURRENT_USER, settings, "Quote \"and\" back\\slash", REG_SZ, stringData("C:\\Program Files\\Plexide")},
+        {HKEY_CURRENT_USER, settings, "Servers", REG_MULTI_SZ,
+         bytesOf(std::string("cvs.example.org\0cvs.example.net\0\0", 33))},
+        {HKEY_CURRENT_USER, settings, "Stamp", REG_QWORD, Bytes{8, 7, 6, 5, 4, 3, 2, 1}},
+        {HKEY_CURRENT_USER, settings, "WindowPlacement", REG_BINARY,
+         Bytes{0x2c, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+               0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x0a, 0, 0, 0, 0x14, 0, 0, 0, 0x30, 3, 0, 0,
+               0xa0, 2, 0, 0}},
+        {HKEY_CURRENT_USER, "Software\\Torvane\\Plexide\\Caf\xC3\xA9", "Gr\xC3\xB6\xC3\x9F" "e", REG_SZ,
+         stringData("na\xC3\xAFve \xE2\x82\xAC")},
+    };
+    for (const Expected &e : expected) {
+        ReadResult read = valueAt(e.root, e.path, e.name);
+        EXPECT_EQ(ERROR_SUCCESS, read.status) << e.name;
+        EXPECT_EQ(e.type, read.type) << e.name;
+        EXPECT_EQ(e.data, read.data) << e.name;
+    }
 }
 
 }  // namespace

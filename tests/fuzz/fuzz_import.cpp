@@ -1,7 +1,8 @@
 // RegEmuImportFile on a file of any bytes, over a registry that already holds keys and values.
 // A file is imported whole or not at all: when the import fails, every key the file names (and
 // every key above it, and the roots) reads exactly as before, and the message names a line of
-// the file ("line N: ..."). No key handle is left open either way.
+// the file ("line N: ..."). No key handle is left open either way. When it succeeds, the
+// registry it made goes through export and import again and comes back the same.
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,8 +24,59 @@ const char* const kRootNames[][2] = {{"HKEY_CLASSES_ROOT", "HKCR"},   {"HKEY_CUR
                                      {"HKEY_PERFORMANCE_DATA", ""},   {"HKEY_CURRENT_CONFIG", "HKCC"}};
 
 char g_path[64];
+char g_exportPath[80];
 
-void removeFile() { unlink(g_path); }
+void removeFile() {
+    unlink(g_path);
+    unlink(g_exportPath);
+}
+
+std::string readAll(const char* path) {
+    std::string bytes;
+    FILE* in = std::fopen(path, "rb");
+    if (in == nullptr) return bytes;
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, got);
+    std::fclose(in);
+    return bytes;
+}
+
+// The whole registry as its export file; empty if the export failed.
+std::string exportAll() {
+    std::string all;
+    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
+                      HKEY_PERFORMANCE_DATA, HKEY_CURRENT_CONFIG}) {
+        const LONG status = RegEmuExportFile(root, nullptr, g_exportPath);
+        fuzz::require(status == ERROR_SUCCESS, "exporting a root returned " + std::to_string(status));
+        all += readAll(g_exportPath);
+    }
+    return all;
+}
+
+// Export, empty the registry, import each root's file again: the export must not change.
+void checkRoundTrip() {
+    std::vector<std::string> files;
+    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
+                      HKEY_PERFORMANCE_DATA, HKEY_CURRENT_CONFIG}) {
+        fuzz::require(RegEmuExportFile(root, nullptr, g_exportPath) == ERROR_SUCCESS, "export failed");
+        files.push_back(readAll(g_exportPath));
+    }
+    RegEmuReset();
+    std::string before;
+    for (const std::string& file : files) {
+        before += file;
+        FILE* out = std::fopen(g_exportPath, "wb");
+        if (out == nullptr || std::fwrite(file.data(), 1, file.size(), out) != file.size())
+            fuzz::fail("cannot write the export file");
+        std::fclose(out);
+        const LONG status = RegEmuImportFile(g_exportPath);
+        fuzz::require(status == ERROR_SUCCESS, std::string("an export did not import: ") +
+                                                   RegEmuLastImportError());
+    }
+    const std::string after = exportAll();
+    fuzz::require(after == before, "export, import and export again changed the file");
+}
 
 bool sameIgnoringCase(const std::string& a, const char* b) {
     return a.size() == std::strlen(b) &&
@@ -159,6 +211,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const int fd = mkstemps(g_path, 4);
     if (fd < 0) fuzz::fail("no temporary file");
     close(fd);
+    std::snprintf(g_exportPath, sizeof g_exportPath, "%s.export", g_path);
     std::atexit(removeFile);
     return 0;
 }
@@ -176,7 +229,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     const std::string before = dump(keys);
     const LONG status = RegEmuImportFile(g_path);
     fuzz::requireHandles(0, "after the import");
-    if (status == ERROR_SUCCESS) return 0;
+    if (status == ERROR_SUCCESS) {
+        checkRoundTrip();
+        return 0;
+    }
 
     fuzz::require(status == ERROR_INVALID_PARAMETER,
                   "a failed import returned " + std::to_string(status));
@@ -188,7 +244,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     fuzz::require(std::regex_search(message, match, std::regex("^line ([0-9]{1,9}): .")),
                   "a failed import said \"" + message + "\"");
     const long line = std::stol(match[1]);
-    const long lines = 1 + static_cast<long>(std::count(file.begin(), file.end(), '\n'));
+    // Lines end in CR LF, LF or a lone CR.
+    const std::string body = text(file);
+    long lines = 1;
+    for (size_t i = 0; i < body.size(); ++i) {
+        if (body[i] == '\n' || (body[i] == '\r' && (i + 1 >= body.size() || body[i + 1] != '\n'))) ++lines;
+    }
     fuzz::require(line >= 1 && line <= lines, "\"" + message + "\" names no line of a file of " +
                                                   std::to_string(lines) + " lines");
     return 0;

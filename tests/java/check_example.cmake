@@ -95,6 +95,23 @@ expect(1 "" "open key failed" list "${cvs}\\NoSuchKey")
 # A usage error anywhere stops the run before anything is written or printed.
 expect(2 "" "empty command" get "${settings}" CompressionLevel --)
 
+# Export writes a registry file that seeds the next run with what this run left.
+set(exported "${BUILD_DIR}/example-export.reg")
+file(REMOVE "${exported}")
+expect(0 "" "" set "${settings}" Retries number:9 -- export "${cvs}" "${exported}")
+file(READ "${exported}" head LIMIT 6 HEX)
+if(NOT head STREQUAL "fffe57006900")
+  message("FAIL: the export does not start with a byte order mark and \"Wi\" (${head})")
+  math(EXPR failures "${failures} + 1")
+endif()
+set(ENV{REGEMU_IMPORT} "${exported}")
+expect(0 "Integer: 9" "" get "${settings}" Retries)
+expect(0 "String: Plexide CVS client" "" get "${cvs}" <empty>)
+unset(ENV{REGEMU_IMPORT})
+file(REMOVE "${exported}")
+expect(1 "" "no such key" export "${cvs}\\NoSuchKey" "${exported}")
+expect(2 "" "export takes 2 arguments" export "${cvs}")
+
 if(failures GREATER 0)
   message(FATAL_ERROR "${failures} example checks failed")
 endif()

@@ -21,12 +21,15 @@ final class KeyName {
 
     private KeyName() {}
 
+    /** A root key's handle and the path below it (null for the root itself). */
+    record Parts(int root, String path) {}
+
     /**
      * @param text for instance {@code HKCU\Software\Torvane} or {@code HKEY_LOCAL_MACHINE}
-     * @return the key it names; a root alone names the root itself
+     * @return the root and path it names
      * @throws UsageException when the text does not start with a known root
      */
-    static CVSWin32RegKey parse(String text) throws UsageException {
+    static Parts split(String text) throws UsageException {
         int slash = text.indexOf('\\');
         String root = slash < 0 ? text : text.substring(0, slash);
         Integer handle = ROOTS.get(root.toUpperCase(Locale.ROOT));
@@ -35,6 +38,15 @@ final class KeyName {
                     + " (use HKEY_CURRENT_USER, HKCU, HKEY_LOCAL_MACHINE, HKLM, ...)");
         }
         String path = slash < 0 ? null : text.substring(slash + 1);
-        return new CVSWin32RegKey(handle, path == null || path.isEmpty() ? null : path);
+        return new Parts(handle, path == null || path.isEmpty() ? null : path);
+    }
+
+    /**
+     * @return the key {@code text} names; a root alone names the root itself
+     * @throws UsageException when the text does not start with a known root
+     */
+    static CVSWin32RegKey parse(String text) throws UsageException {
+        Parts parts = split(text);
+        return new CVSWin32RegKey(parts.root(), parts.path());
     }
 }

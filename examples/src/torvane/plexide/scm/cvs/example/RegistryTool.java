@@ -16,6 +16,8 @@ import torvane.plexide.scm.cvs.native_.registry.CVSWin32RegKeyNameIterator;
  * RegistryTool set KEY NAME KIND:VALUE   writes it: text:abc, number:42 or bytes:0a1bff
  * RegistryTool delete KEY NAME           deletes it
  * RegistryTool list KEY                  prints every value of KEY: NAME = TYPE: VALUE
+ * RegistryTool export KEY FILE           writes KEY and everything below it to FILE as a
+ *                                        registry file (the emulated registry only)
  * </pre>
  *
  * <p>Several commands may be given in one run, separated by {@code --}; they run in order and the
@@ -73,6 +75,9 @@ public final class RegistryTool {
                 RegistryTool::delete));
         add(new Command("list", "KEY", "print every value of KEY as NAME = TYPE: VALUE",
                 RegistryTool::list));
+        add(new Command("export", "KEY FILE",
+                "write KEY and all below it to FILE as a registry file (emulated registry)",
+                RegistryTool::export));
     }
 
     /** Separates the commands of one run. */
@@ -112,7 +117,7 @@ public final class RegistryTool {
             err.println("RegistryTool: " + e.getMessage());
             usage(err);
             return EXIT_USAGE;
-        } catch (CVSWin32RegKeyException e) {
+        } catch (CVSWin32RegKeyException | RegistryFile.ExportException e) {
             err.println("RegistryTool: " + e.getMessage());
             return EXIT_FAILED;
         } catch (UnsatisfiedLinkError e) {
@@ -175,6 +180,11 @@ public final class RegistryTool {
                 }
             }
         };
+    }
+
+    private static Runnable export(String[] args, PrintStream out) throws UsageException {
+        KeyName.Parts key = KeyName.split(args[0]);
+        return () -> RegistryFile.export(key, args[1]);
     }
 
     /** @return the String, Integer or byte[] that {@code text:..}, {@code number:..} or
