@@ -38,19 +38,15 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
         if (LONG error = resolve(s, hKey, ref)) return error;
         Path path;
         if (LONG error = splitPath(lpSubKey, path)) return error;
-        std::shared_ptr<Key> target;
         REGSAM granted;
-        uint32_t era;
-        {
-            TreeLock::Shared lock(s.tree);
-            if (ref.gone()) return ERROR_KEY_DELETED;
-            Walk walk = walkPath(*ref.key, path);
-            if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
-            if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
-            target = walk.found ? *walk.found : ref.owner(s);
-            era = target->era.load(std::memory_order_relaxed);
-        }
-        return s.handles.add(std::move(target), granted, era, phkResult);
+        TreeLock::Shared lock(s.tree);
+        if (ref.gone()) return ERROR_KEY_DELETED;
+        Walk walk = walkPath(*ref.key, path);
+        if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
+        if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
+        // Added while the tree holds the key, so the handle takes its reference from there.
+        const std::shared_ptr<Key> &target = walk.found ? *walk.found : ref.owner(s);
+        return s.handles.add(target, granted, target->era.load(std::memory_order_relaxed), phkResult);
     });
 }
 
@@ -110,7 +106,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass
                 disposition = REG_CREATED_NEW_KEY;
             }
         }
-        if (LONG error = s.handles.add(std::move(target), granted, era, phkResult)) return error;
+        if (LONG error = s.handles.add(target, granted, era, phkResult)) return error;
         if (lpdwDisposition) *lpdwDisposition = disposition;
         return ERROR_SUCCESS;
     });

@@ -85,8 +85,10 @@ LONG resolve(State &s, HKEY handle, Ref &out) {
         out.root = root;
         return ERROR_SUCCESS;
     }
-    if (!s.handles.get(handle, out.hold, out.access, out.era)) return ERROR_INVALID_HANDLE;
-    out.key = out.hold.get();
+    if (!s.handles.use(handle, out.use)) return ERROR_INVALID_HANDLE;
+    out.key = out.use.key();
+    out.access = out.use.access();
+    out.era = out.use.era();
     out.root = -1;
     return ERROR_SUCCESS;
 }

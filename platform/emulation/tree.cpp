@@ -4,8 +4,10 @@ namespace regemu {
 
 unsigned threadNumber() {
     static std::atomic<unsigned> next{0};
-    thread_local const unsigned mine = next.fetch_add(1, std::memory_order_relaxed);
-    return mine;
+    // Numbered from 1 on first use; a constant initial value needs no guard on each read.
+    thread_local unsigned mine = 0;
+    if (mine == 0) mine = next.fetch_add(1, std::memory_order_relaxed) + 1;
+    return mine - 1;
 }
 
 TreeLock::Shared::Shared(TreeLock &lock)
