@@ -29,26 +29,109 @@ LONG registryCall(Function function, Body &&body) noexcept {
 
 std::string_view valueNameOf(LPCSTR name) { return name ? std::string_view(name) : std::string_view(); }
 
+bool isStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// Copies a value's data into a buffer of `room` bytes that holds it. As on Windows, string
+// data stored without a terminating NUL gets one after it when the buffer has room.
+void copyData(const Value &value, LPBYTE out, DWORD room) {
+    const size_t size = value.data.size();
+    if (size == 0) return;
+    std::memcpy(out, value.data.data(), size);
+    if (room > size && value.data.back() != 0 && isStringType(value.type)) out[size] = 0;
+}
+
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
     return registryCall(kOpenKey, [&](State &s) -> LONG {
         if (!phkResult || (ulOptions & ~DWORD{REG_OPTION_OPEN_LINK})) return ERROR_INVALID_PARAMETER;
+        // A predefined key opened with no subkey is handed back as it is.
+        if ((!lpSubKey || !*lpSubKey) && rootIndex(hKey) >= 0) {
+            *phkResult = hKey;
+            return ERROR_SUCCESS;
+        }
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
-        Path path;
-        if (LONG error = splitPath(lpSubKey, path)) return error;
-        REGSAM granted;
+        auto open = [&]() -> LONG {
+            // Windows opens HKEY_CLASSES_ROOT's subkeys by their full path, where one
+            // leading backslash is one more empty name.
+            const char *subKey = lpSubKey;
+            if (subKey && *subKey == '\\' && rootIndex(hKey) == 0) ++subKey;
+            Path path;
+            if (LONG error = splitPath(subKey, path)) return error;
+            REGSAM granted;
+            TreeLock::Shared lock(s.tree);
+            if (ref.gone()) return ERROR_KEY_DELETED;
+            Walk walk = walkPath(*ref.key, path);
+            if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
+            if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
+            // Added while the tree holds the key, so the handle takes its reference from there.
+            const std::shared_ptr<Key> &target = walk.found ? *walk.found : ref.owner(s);
+            return s.handles.add(target, granted, target->era.load(std::memory_order_relaxed),
+                                 phkResult);
+        };
+        // Past the handle check, a failed open leaves NULL behind.
+        LONG result = open();
+        if (result != ERROR_SUCCESS) *phkResult = nullptr;
+        return result;
+    });
+}
+
+namespace {
+
+LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, DWORD dwOptions, REGSAM samDesired,
+               PHKEY phkResult, LPDWORD lpdwDisposition) {
+    Path path;
+    if (LONG error = splitPath(lpSubKey, path)) return error;
+    std::shared_ptr<Key> target;
+    REGSAM granted;
+    uint32_t era = 0;
+    DWORD disposition = REG_OPENED_EXISTING_KEY;
+
+    auto openExisting = [&](const Walk &walk) -> LONG {
+        if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
+        target = walk.found ? *walk.found : ref.owner(s);
+        era = target->era.load(std::memory_order_relaxed);
+        return ERROR_SUCCESS;
+    };
+
+    bool found = false;
+    {
+        // Most creates find the key already there: try without stopping other readers.
         TreeLock::Shared lock(s.tree);
         if (ref.gone()) return ERROR_KEY_DELETED;
         Walk walk = walkPath(*ref.key, path);
-        if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
-        if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
-        // Added while the tree holds the key, so the handle takes its reference from there.
-        const std::shared_ptr<Key> &target = walk.found ? *walk.found : ref.owner(s);
-        return s.handles.add(target, granted, target->era.load(std::memory_order_relaxed), phkResult);
-    });
+        if (walk.matched == path.size()) {
+            if (LONG error = openExisting(walk)) return error;
+            found = true;
+        }
+    }
+    if (!found) {
+        TreeLock::Exclusive lock(s.tree);
+        if (ref.gone()) return ERROR_KEY_DELETED;
+        Walk walk = walkPath(*ref.key, path);
+        if (walk.matched == path.size()) {
+            if (LONG error = openExisting(walk)) return error;
+        } else {
+            // As on Windows, the rights of the handle given do not matter; a key that
+            // denies creating subkeys stops it.
+            Key *parent = walk.deepest;
+            if (parent->denied & KEY_CREATE_SUB_KEY) return ERROR_ACCESS_DENIED;
+            if (LONG error = grantAccess(samDesired, 0, granted)) return error;
+            for (size_t i = walk.matched; i < path.size(); ++i) {
+                const std::shared_ptr<Key> &child = addChild(*parent, path[i]);
+                parent = child.get();
+                if (i + 1 == path.size()) target = child;
+            }
+            disposition = REG_CREATED_NEW_KEY;
+        }
+    }
+    if (LONG error = s.handles.add(std::move(target), granted, era, phkResult)) return error;
+    if (lpdwDisposition) *lpdwDisposition = disposition;
+    return ERROR_SUCCESS;
 }
+
+}  // namespace
 
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass*/, DWORD dwOptions,
                      REGSAM samDesired, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
@@ -59,62 +142,19 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass
         if (Reserved != 0 || !phkResult || (dwOptions & ~kOptions)) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
-        Path path;
-        if (LONG error = splitPath(lpSubKey, path)) return error;
-        std::shared_ptr<Key> target;
-        REGSAM granted;
-        uint32_t era = 0;
-        DWORD disposition = REG_OPENED_EXISTING_KEY;
-
-        auto openExisting = [&](const Walk &walk) -> LONG {
-            if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
-            target = walk.found ? *walk.found : ref.owner(s);
-            era = target->era.load(std::memory_order_relaxed);
-            return ERROR_SUCCESS;
-        };
-
-        bool found = false;
-        {
-            // Most creates find the key already there: try without stopping other readers.
-            TreeLock::Shared lock(s.tree);
-            if (ref.gone()) return ERROR_KEY_DELETED;
-            Walk walk = walkPath(*ref.key, path);
-            if (walk.matched == path.size()) {
-                if (LONG error = openExisting(walk)) return error;
-                found = true;
-            }
-        }
-        if (!found) {
-            TreeLock::Exclusive lock(s.tree);
-            if (ref.gone()) return ERROR_KEY_DELETED;
-            Walk walk = walkPath(*ref.key, path);
-            if (walk.matched == path.size()) {
-                if (LONG error = openExisting(walk)) return error;
-            } else {
-                // The handle's rights count for its own key; deeper keys are opened
-                // along the way, so their denials count.
-                Key *parent = walk.deepest;
-                const bool allowed = parent == ref.key ? (ref.access & KEY_CREATE_SUB_KEY) != 0
-                                                       : (parent->denied & KEY_CREATE_SUB_KEY) == 0;
-                if (!allowed) return ERROR_ACCESS_DENIED;
-                if (LONG error = grantAccess(samDesired, 0, granted)) return error;
-                for (size_t i = walk.matched; i < path.size(); ++i) {
-                    const std::shared_ptr<Key> &child = addChild(*parent, path[i]);
-                    parent = child.get();
-                    if (i + 1 == path.size()) target = child;
-                }
-                disposition = REG_CREATED_NEW_KEY;
-            }
-        }
-        if (LONG error = s.handles.add(target, granted, era, phkResult)) return error;
-        if (lpdwDisposition) *lpdwDisposition = disposition;
-        return ERROR_SUCCESS;
+        // Past the handle check, a failed create leaves NULL behind.
+        LONG result = createKey(s, ref, lpSubKey, dwOptions, samDesired, phkResult, lpdwDisposition);
+        if (result != ERROR_SUCCESS) *phkResult = nullptr;
+        return result;
     });
 }
 
 LONG RegCloseKey(HKEY hKey) {
     return registryCall(kCloseKey, [&](State &s) -> LONG {
-        if (rootIndex(hKey) >= 0) return ERROR_SUCCESS;
+        if (rootIndex(hKey) >= 0) {
+            s.predefinedCloses.fetch_add(1, std::memory_order_relaxed);
+            return ERROR_SUCCESS;
+        }
         return s.handles.remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
     });
 }
@@ -125,6 +165,8 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
         if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
+        // A size asked for without a buffer reads 0 unless the value is found.
+        if (!lpData && lpcbData) *lpcbData = 0;
         if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
         std::shared_lock<std::shared_mutex> lock(ref.key->valuesLock);
         if (ref.gone()) return ERROR_KEY_DELETED;
@@ -137,7 +179,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
                 *lpcbData = size;
                 return ERROR_MORE_DATA;
             }
-            if (size) std::memcpy(lpData, value->data.data(), size);
+            copyData(*value, lpData, *lpcbData);
         }
         if (lpcbData) *lpcbData = size;
         return ERROR_SUCCESS;
@@ -148,11 +190,15 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                     DWORD cbData) {
     return registryCall(kSetValue, [&](State &s) -> LONG {
         std::string_view name = valueNameOf(lpValueName);
-        if (Reserved != 0 || (!lpData && cbData) || name.size() > kMaxValueNameLength)
-            return ERROR_INVALID_PARAMETER;
+        if (Reserved != 0) return ERROR_INVALID_PARAMETER;
+        if (!lpData && cbData) return ERROR_NOACCESS;
+        if (longerThan(name, kMaxValueNameLength)) return ERROR_INVALID_PARAMETER;
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+        // A string whose count leaves out the NUL that follows it is stored with that NUL,
+        // as Windows does: the byte after the count is read.
+        if (cbData && isStringType(dwType) && lpData[cbData - 1] != 0 && lpData[cbData] == 0) ++cbData;
         // Copied before locking; readers then see the old bytes or the new, whole.
         std::vector<BYTE> data(lpData, lpData + cbData);
         std::unique_lock<std::shared_mutex> lock(ref.key->valuesLock);
@@ -215,21 +261,19 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
         if (ref.gone()) return ERROR_KEY_DELETED;
         if (dwIndex >= ref.key->values.size()) return ERROR_NO_MORE_ITEMS;
         const Value &value = *ref.key->values[dwIndex];
-        // The name needs room for its terminator; the size asked for is not reported.
-        if (value.name.size() >= *lpcchValueName) return ERROR_MORE_DATA;
+        const DWORD size = static_cast<DWORD>(value.data.size());
+        // When the name (with its terminator) or the data does not fit, only the type and
+        // the data's size are reported; the buffers and the name's length stay as they were.
+        const bool nameFits = value.name.size() < *lpcchValueName;
+        const DWORD room = lpcbData ? *lpcbData : 0;
+        const bool dataFits = !lpData || room >= size;
+        if (lpType) *lpType = value.type;
+        if (lpcbData) *lpcbData = size;
+        if (!nameFits || !dataFits) return ERROR_MORE_DATA;
         std::memcpy(lpValueName, value.name.data(), value.name.size());
         lpValueName[value.name.size()] = '\0';
         *lpcchValueName = static_cast<DWORD>(value.name.size());
-        if (lpType) *lpType = value.type;
-        const DWORD size = static_cast<DWORD>(value.data.size());
-        if (lpData) {
-            if (*lpcbData < size) {
-                *lpcbData = size;
-                return ERROR_MORE_DATA;
-            }
-            if (size) std::memcpy(lpData, value.data.data(), size);
-        }
-        if (lpcbData) *lpcbData = size;
+        if (lpData) copyData(value, lpData, room);
         return ERROR_SUCCESS;
     });
 }
@@ -263,10 +307,16 @@ LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
         TreeLock::Exclusive lock(s.tree);
         if (ref.gone()) return ERROR_KEY_DELETED;
         if (path.empty()) {
-            // Emptying the handle's own key uses the handle for all the work.
-            constexpr REGSAM kNeeded = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE;
+            // Emptying the handle's own key uses the handle for all the work: reading its
+            // size and subkeys, deleting the subkeys, then deleting each value, which alone
+            // needs KEY_SET_VALUE (and is refused after the subkeys went, as on Windows).
+            constexpr REGSAM kNeeded = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
             if ((ref.access & kNeeded) != kNeeded) return ERROR_ACCESS_DENIED;
-            emptyKey(*ref.key);
+            deleteChildren(*ref.key);
+            std::unique_lock<std::shared_mutex> values(ref.key->valuesLock);
+            if (ref.key->values.empty()) return ERROR_SUCCESS;
+            if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+            ref.key->clearValues();
             return ERROR_SUCCESS;
         }
         Walk walk = walkPath(*ref.key, path);
@@ -291,12 +341,17 @@ void RegEmuReset(void) {
         }
         s.faults.clear();
         s.calls.reset();
+        s.predefinedCloses.store(0, std::memory_order_relaxed);
     } catch (...) {
         // Nothing allocates on this path but a thread's first counter block.
     }
 }
 
 DWORD RegEmuOpenHandleCount(void) { return state().handles.openCount(); }
+
+DWORD RegEmuPredefinedKeyCloseCount(void) {
+    return state().predefinedCloses.load(std::memory_order_relaxed);
+}
 
 DWORD RegEmuCallCount(const char *function) {
     State &s = state();

@@ -13,18 +13,17 @@ LONG splitPath(std::string_view text, Path &out) {
     out.clear();
     if (text.empty()) return ERROR_SUCCESS;
     if (text.front() == '\\') return ERROR_BAD_PATHNAME;
-    if (text.back() == '\\') text.remove_suffix(1);
     // One allocation for the parts, not one per doubling: every open passes through here.
     out.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\\')) + 1);
     size_t start = 0;
-    while (true) {
+    while (start < text.size()) {
         size_t end = text.find('\\', start);
-        std::string_view part =
-            text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (part.empty()) return ERROR_BAD_PATHNAME;
-        if (part.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
-        out.push_back(part);
-        if (end == std::string_view::npos) break;
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view part = text.substr(start, end - start);
+        if (!part.empty()) {
+            if (longerThan(part, kMaxKeyNameLength)) return ERROR_INVALID_PARAMETER;
+            out.push_back(part);
+        }
         start = end + 1;
     }
     return ERROR_SUCCESS;

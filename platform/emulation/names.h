@@ -3,59 +3,231 @@
 #define REGEMU_NAMES_H
 
 #include "regemu.h"
+#include "upcase_table.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string_view>
 #include <vector>
 
 namespace regemu {
 
-constexpr size_t kMaxKeyNameLength = 255;
-constexpr size_t kMaxValueNameLength = 16383;
+constexpr size_t kMaxKeyNameLength = 255;     // UTF-16 units
+constexpr size_t kMaxValueNameLength = 16383;  // UTF-16 units
 
-// ASCII folding only; other bytes compare as they are.
-inline unsigned char foldCase(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+// Names and string data are UTF-8 here, as the JVM's modified UTF-8 gives them: C0 80
+// stands for U+0000 and a supplementary character may come as two three-byte surrogates.
+// Windows counts and compares them as UTF-16, so they are read as UTF-16 units: a
+// four-byte sequence gives two units (a surrogate pair), as its two surrogate form does.
+// A byte that starts no valid sequence is one unit of its own, distinct from every
+// character, as a single-byte code page would count it.
+
+// A unit that no UTF-16 unit equals: where a byte that is not valid UTF-8 stood.
+constexpr uint32_t kInvalidByteUnit = 0x110000;
+
+// Reads the sequence at `p` (before `end`, p < end) as up to two units; returns the
+// number of bytes it took.
+inline size_t decodeUnits(const unsigned char *p, const unsigned char *end, uint32_t units[2],
+                          unsigned &count) {
+    auto continuation = [&](size_t i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
+    const unsigned char lead = p[0];
+    count = 1;
+    if (lead < 0x80) {
+        units[0] = lead;
+        return 1;
+    }
+    if (lead == 0xC0 && continuation(1) && p[1] == 0x80) {  // modified UTF-8's NUL
+        units[0] = 0;
+        return 2;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF && continuation(1)) {
+        units[0] = (uint32_t(lead & 0x1F) << 6) | (p[1] & 0x3F);
+        return 2;
+    }
+    // Three bytes, surrogates included (modified UTF-8 writes them); no overlong forms.
+    if (lead >= 0xE0 && lead <= 0xEF && continuation(1) && continuation(2) &&
+        (lead != 0xE0 || p[1] >= 0xA0)) {
+        units[0] = (uint32_t(lead & 0x0F) << 12) | (uint32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4 && continuation(1) && continuation(2) && continuation(3) &&
+        (lead != 0xF0 || p[1] >= 0x90) && (lead != 0xF4 || p[1] <= 0x8F)) {
+        const uint32_t code = ((uint32_t(lead & 0x07) << 18) | (uint32_t(p[1] & 0x3F) << 12) |
+                               (uint32_t(p[2] & 0x3F) << 6) | (p[3] & 0x3F)) - 0x10000;
+        units[0] = 0xD800 + (code >> 10);
+        units[1] = 0xDC00 + (code & 0x3FF);
+        count = 2;
+        return 4;
+    }
+    units[0] = kInvalidByteUnit + lead;
+    return 1;
 }
 
+// The length in UTF-16 units.
+inline size_t utf16Length(std::string_view text) {
+    auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    auto *end = p + text.size();
+    size_t length = 0;
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            ++length;
+            continue;
+        }
+        uint32_t units[2];
+        unsigned count;
+        p += decodeUnits(p, end, units, count);
+        length += count;
+    }
+    return length;
+}
+
+// Whether a name is longer than `limit` UTF-16 units. A name has at least as many bytes
+// as units, so a short one is not decoded.
+inline bool longerThan(std::string_view name, size_t limit) {
+    return name.size() > limit && utf16Length(name) > limit;
+}
+
+// The size Windows stores data in: string types as UTF-16, the others as given.
+inline size_t storedDataSize(DWORD type, const std::vector<BYTE> &data) {
+    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return data.size();
+    return 2 * utf16Length(std::string_view(reinterpret_cast<const char *>(data.data()), data.size()));
+}
+
+// Windows' uppercase of one UTF-16 unit (RtlUpcaseUnicodeChar). Units outside the table's
+// range (the stand-ins for invalid bytes) stay as they are.
+inline uint32_t upcaseUnit(uint32_t unit) {
+    if (unit > 0xFFFF) return unit;
+    const uint16_t delta = kUpcaseDeltas[kUpcaseIndex[unit >> kUpcaseBlockBits]]
+                                        [unit & ((1u << kUpcaseBlockBits) - 1)];
+    return (unit + delta) & 0xFFFF;
+}
+
+inline unsigned char upcaseAscii(unsigned char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
+}
+
+// Yields a name's units uppercased, one at a time; the units of a four-byte sequence
+// come in two calls.
+class FoldedUnits {
+public:
+    explicit FoldedUnits(std::string_view text)
+        : p_(reinterpret_cast<const unsigned char *>(text.data())), end_(p_ + text.size()) {}
+    // Moves to byte offset `skip`, which must start a sequence.
+    FoldedUnits(std::string_view text, size_t skip) : FoldedUnits(text) { p_ += skip; }
+
+    bool done() const { return pending_ == 0 && p_ == end_; }
+    uint32_t next() {
+        if (pending_) {
+            pending_ = 0;
+            return low_;
+        }
+        if (*p_ < 0x80) return upcaseAscii(*p_++);
+        uint32_t units[2];
+        unsigned count;
+        p_ += decodeUnits(p_, end_, units, count);
+        if (count == 2) {
+            pending_ = 1;
+            low_ = units[1];  // a low surrogate: no case
+        }
+        return upcaseUnit(units[0]);
+    }
+
+private:
+    const unsigned char *p_;
+    const unsigned char *end_;
+    unsigned pending_ = 0;
+    uint32_t low_ = 0;
+};
+
+// Eight ASCII bytes at a time: a name's runs of ASCII take this path, which neither
+// decodes nor allocates. No unit above ASCII uppercases into ASCII (the generator checks),
+// so equal names have the same leading ASCII bytes and leave the word path at the same
+// offset. Names never hold a NUL byte, so C0 80 cannot meet one there.
+namespace ascii {
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = kOnes * 0x80;
+
+inline uint64_t load(const char *p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// Uppercases eight ASCII bytes.
+inline uint64_t upcase(uint64_t word) {
+    const uint64_t atLeastA = word + kOnes * (0x80 - 'a');
+    const uint64_t pastZ = word + kOnes * (0x80 - 'z' - 1);
+    return word - (((atLeastA & ~pastZ) & kHighBits) >> 2);
+}
+
+}  // namespace ascii
+
+// Names compare as Windows compares them: unit by unit through the uppercase table.
 struct CaseInsensitiveHash {
     size_t operator()(std::string_view s) const noexcept {
+        constexpr uint64_t kPrime = 1099511628211ull;
         uint64_t h = 1469598103934665603ull;
-        for (unsigned char c : s) {
-            h ^= foldCase(c);
-            h *= 1099511628211ull;
+        size_t i = 0;
+        for (; i + 8 <= s.size(); i += 8) {
+            const uint64_t word = ascii::load(s.data() + i);
+            if (word & ascii::kHighBits) break;
+            h = (h ^ ascii::upcase(word)) * kPrime;
         }
+        for (; i < s.size(); ++i) {
+            const auto c = static_cast<unsigned char>(s[i]);
+            if (c >= 0x80) break;
+            h = (h ^ upcaseAscii(c)) * kPrime;
+        }
+        for (FoldedUnits units(s, i); !units.done();) h = (h ^ units.next()) * kPrime;
         return static_cast<size_t>(h);
     }
 };
 
 struct CaseInsensitiveEqual {
     bool operator()(std::string_view a, std::string_view b) const noexcept {
-        if (a.size() != b.size()) return false;
-        for (size_t i = 0; i < a.size(); ++i) {
-            if (foldCase(static_cast<unsigned char>(a[i])) !=
-                foldCase(static_cast<unsigned char>(b[i])))
-                return false;
+        size_t i = 0;
+        if (a.size() == b.size()) {
+            for (; i + 8 <= a.size(); i += 8) {
+                const uint64_t x = ascii::load(a.data() + i);
+                const uint64_t y = ascii::load(b.data() + i);
+                if ((x | y) & ascii::kHighBits) break;
+                if (x != y && ascii::upcase(x) != ascii::upcase(y)) return false;
+            }
         }
-        return true;
+        const size_t common = a.size() < b.size() ? a.size() : b.size();
+        for (; i < common; ++i) {
+            const auto x = static_cast<unsigned char>(a[i]);
+            const auto y = static_cast<unsigned char>(b[i]);
+            if ((x | y) >= 0x80) break;
+            if (upcaseAscii(x) != upcaseAscii(y)) return false;
+        }
+        // After equal ASCII bytes, a side that has ended is equal only to an ended one.
+        if (i == a.size() || i == b.size()) return a.size() == b.size();
+        FoldedUnits left(a, i), right(b, i);
+        while (!left.done() && !right.done()) {
+            if (left.next() != right.next()) return false;
+        }
+        return left.done() && right.done();
     }
 };
 
 inline bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return CaseInsensitiveEqual()(a, b);
 }
-
 using Path = std::vector<std::string_view>;
 
-// Splits a subkey path into names. NULL and "" give no names; one trailing backslash is
-// ignored. A leading backslash or an empty name inside gives ERROR_BAD_PATHNAME, a name
-// longer than 255 characters ERROR_INVALID_PARAMETER. The names point into `text`.
+// Splits a subkey path into names. NULL and "" give no names. Empty names inside or at the
+// end (two backslashes in a row, trailing backslashes) are skipped, as Windows skips them;
+// a leading backslash gives ERROR_BAD_PATHNAME, a name longer than 255 UTF-16 units
+// ERROR_INVALID_PARAMETER. The names point into `text`.
 LONG splitPath(const char *text, Path &out);
 LONG splitPath(std::string_view text, Path &out);
 
-// Counts of lengths, so the longest stays known as entries come and go.
+// Counts of lengths, so the longest stays known as entries come and go: O(log n) each.
 class LengthHistogram {
 public:
     void add(size_t length) { ++counts_[static_cast<DWORD>(length)]; }

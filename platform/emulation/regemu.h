@@ -59,7 +59,9 @@ typedef struct _FILETIME {
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NOACCESS 998L
 #define ERROR_KEY_DELETED 1018L
+#define ERROR_CHILD_MUST_BE_VOLATILE 1021L
 /* A subkey path that starts with a backslash or has an empty name between two backslashes. */
 #define ERROR_BAD_PATHNAME 161L
 
@@ -103,10 +105,19 @@ typedef struct _FILETIME {
 #define REG_OPENED_EXISTING_KEY 2
 
 /* The seven functions the library calls. */
+/* RegOpenKeyExA of a predefined key with a NULL or empty subkey hands back that key
+ * itself, as Windows does; any other open gives a new handle. */
 REGEMU_API LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                               PHKEY phkResult);
 REGEMU_API LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                  LPBYTE lpData, LPDWORD lpcbData);
+/* For REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ, as on Windows: when the last of the cbData
+ * bytes is not NUL and the byte after them is, that NUL is stored too (cbData grows by one).
+ * The byte at lpData[cbData] is read to find out, so for these types the caller's buffer
+ * must be readable one byte past its count (AddressSanitizer reports a buffer that is not).
+ * NULL data with a non-zero count fails with ERROR_NOACCESS. RegQueryValueExA and
+ * RegEnumValueA add a NUL after string data stored without one when the buffer has room
+ * for it; the size they report stays the stored size. */
 REGEMU_API LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                                const BYTE *lpData, DWORD cbData);
 REGEMU_API LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
@@ -130,10 +141,16 @@ REGEMU_API LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
 /* Controls of the emulation itself, for tests and for seeding a registry. */
 
 /* Empties the registry, forgets access denials and pending failures and zeroes the call
- * counts. Handles still open stay open (and counted) but refer to deleted keys. */
+ * counts and the count of predefined keys closed. Handles still open stay open (and counted) but refer to deleted keys. */
 REGEMU_API void RegEmuReset(void);
 /* The number of key handles opened and not yet closed (predefined roots are not counted). */
 REGEMU_API DWORD RegEmuOpenHandleCount(void);
+/* How many times RegCloseKey was given a predefined key (HKEY_CURRENT_USER and the rest)
+ * since the last reset. Such a close succeeds and changes nothing here; on Windows it
+ * closes the process's cached handle of that root under every other thread using it,
+ * so a caller that opened a root through RegOpenKeyExA with a NULL or empty subkey (which
+ * hands back the root itself) must not close what it got. */
+REGEMU_API DWORD RegEmuPredefinedKeyCloseCount(void);
 /* How many times the named registry function (for instance "RegQueryValueExA") has been
  * called since the last reset; 0 for a name that is not one of the functions above. */
 REGEMU_API DWORD RegEmuCallCount(const char *function);

@@ -208,7 +208,7 @@ private:
         } else if (!quoted(i, line, pos, op.name, "value name")) {
             return false;
         }
-        if (op.name.size() > kMaxValueNameLength)
+        if (longerThan(op.name, kMaxValueNameLength))
             return fail(i, "value name longer than 16383 characters");
         while (pos < line.size() && isSpace(line[pos])) ++pos;
         if (pos >= line.size() || line[pos] != '=') return fail(i, "expected '=' after value name");

@@ -7,6 +7,8 @@
 #include "regemu.h"
 #include "tree.h"
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,6 +24,7 @@ struct State {
     HandleTable handles;
     CallCounters calls;
     Faults faults;
+    std::atomic<uint32_t> predefinedCloses{0};  // RegCloseKey given a predefined key
 };
 
 // Created on first use, which also imports the file named by REGEMU_IMPORT. Left

@@ -34,8 +34,8 @@ void Key::setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&d
     auto it = valueIndex.find(valueName);
     if (it != valueIndex.end()) {
         Value &value = *values[it->second];
-        valueDataSizes.remove(value.data.size());
-        valueDataSizes.add(data.size());
+        valueDataSizes.remove(storedDataSize(value.type, value.data));
+        valueDataSizes.add(storedDataSize(type, data));
         value.type = type;
         value.data.swap(data);
         return;
@@ -52,8 +52,8 @@ void Key::setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&d
         throw;
     }
     values.back() = std::move(value);
-    valueNameLengths.add(values.back()->name.size());
-    valueDataSizes.add(values.back()->data.size());
+    valueNameLengths.add(utf16Length(values.back()->name));
+    valueDataSizes.add(storedDataSize(values.back()->type, values.back()->data));
 }
 
 bool Key::deleteValue(std::string_view valueName) {
@@ -61,8 +61,8 @@ bool Key::deleteValue(std::string_view valueName) {
     if (it == valueIndex.end()) return false;
     const size_t position = it->second;
     valueIndex.erase(it);
-    valueNameLengths.remove(values[position]->name.size());
-    valueDataSizes.remove(values[position]->data.size());
+    valueNameLengths.remove(utf16Length(values[position]->name));
+    valueDataSizes.remove(storedDataSize(values[position]->type, values[position]->data));
     values.erase(values.begin() + static_cast<std::ptrdiff_t>(position));
     for (size_t i = position; i < values.size(); ++i) valueIndex.find(values[i]->name)->second = i;
     return true;
@@ -96,7 +96,7 @@ const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName) {
     auto child = std::make_shared<Key>(std::string(childName), &parent);
     std::string_view name = child->name;
     auto inserted = parent.children.emplace(name, std::move(child));
-    parent.childNameLengths.add(name.size());
+    parent.childNameLengths.add(utf16Length(name));
     return inserted.first->second;
 }
 
@@ -129,18 +129,22 @@ void deleteChild(Key &parent, std::string_view childName) {
     auto it = parent.children.find(childName);
     if (it == parent.children.end()) return;
     std::shared_ptr<Key> child = it->second;
-    parent.childNameLengths.remove(child->name.size());
+    parent.childNameLengths.remove(utf16Length(child->name));
     parent.children.erase(it);
     destroyDetached(std::move(child));
 }
 
-void emptyKey(Key &key) {
+void deleteChildren(Key &key) {
     std::vector<std::shared_ptr<Key>> children;
     children.reserve(key.children.size());
     for (auto &entry : key.children) children.push_back(entry.second);
     key.children.clear();
     key.childNameLengths.clear();
     for (auto &child : children) destroyDetached(std::move(child));
+}
+
+void emptyKey(Key &key) {
+    deleteChildren(key);
     std::unique_lock<std::shared_mutex> values(key.valuesLock);
     key.clearValues();
 }

@@ -113,6 +113,8 @@ Walk walkPath(Key &start, const Path &path);
 const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName);
 // Detaches the child from its parent and marks it and everything below it deleted.
 void deleteChild(Key &parent, std::string_view childName);
+// Deletes every subkey of the key, which stays.
+void deleteChildren(Key &key);
 // Deletes every value and every subkey of the key, which stays.
 void emptyKey(Key &key);
 

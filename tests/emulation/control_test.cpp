@@ -287,7 +287,7 @@ using ResetTest = RegistryTest;
 
 TEST_F(ResetTest, HandlesOpenedBeforeAResetReferToDeletedKeysRootsIncluded) {
     KeyHandle onKey = create(HKEY_CURRENT_USER, "Before");
-    KeyHandle onRoot = open(HKEY_CURRENT_USER, nullptr);
+    KeyHandle onRoot = create(HKEY_CURRENT_USER, nullptr);
     RegEmuReset();
     expectKeyDeletedAfterReset(onKey);
     expectKeyDeletedAfterReset(onRoot);

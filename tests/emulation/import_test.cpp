@@ -195,7 +195,7 @@ TEST_F(ImportTest, RejectsMalformedFilesWholeAndNamesTheLine) {
         {"unknown root", start + "[HKEY_NOWHERE\\A]\n", 5, "root"},
         {"missing ']'", start + "[HKEY_CURRENT_USER\\A\n", 5, "]"},
         {"text after ']'", start + "[HKEY_CURRENT_USER\\A] x\n", 5, "]"},
-        {"empty key name", start + "[HKEY_CURRENT_USER\\A\\\\B]\n", 5, "empty"},
+        {"path starting with a backslash", start + "[HKEY_CURRENT_USER\\\\B]\n", 5, "empty"},
         {"key name too long", start + "[HKEY_CURRENT_USER\\" + std::string(256, 'k') + "]\n", 5, "255"},
         {"deleting a root", start + "[-HKCU]\n", 5, "root"},
         {"unterminated string", start + "\"s\"=\"abc\n", 5, "unterminated string"},

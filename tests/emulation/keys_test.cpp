@@ -122,10 +122,52 @@ TEST_F(HandleTest, ANullOrEmptySubkeyOpensANewHandleToTheSameKey) {
         setString(viaOpen, "written", self ? "empty" : "null");
         EXPECT_EQ(stringData(self ? "empty" : "null"), query(viaCreate, "written").data);
     }
-    KeyHandle rootCopy = open(HKEY_CURRENT_USER, "");
-    EXPECT_EQ(2u, RegEmuOpenHandleCount()) << "a handle opened on a root is counted";
+    KeyHandle rootCopy = create(HKEY_CURRENT_USER, "");
+    EXPECT_EQ(2u, RegEmuOpenHandleCount()) << "a handle created on a root is counted";
     original.reset();
     KeyHandle stillThere = open(rootCopy, "Software\\Self");
+}
+
+TEST_F(HandleTest, OpeningAPredefinedKeyWithNoSubkeyHandsBackThatKey) {
+    for (HKEY root : kRoots) {
+        for (const char *self : {static_cast<const char *>(nullptr), ""}) {
+            for (REGSAM access : {REGSAM{KEY_READ}, REGSAM{KEY_ALL_ACCESS}, REGSAM{0}}) {
+                HKEY out = handleFromValue(0x1234);
+                EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, self, 0, access, &out));
+                EXPECT_EQ(root, out) << root << (self ? " \"\"" : " NULL") << " access " << access;
+            }
+        }
+    }
+    EXPECT_EQ(0u, RegEmuOpenHandleCount());
+    // A subkey, or a handle that is not predefined, still gives a new handle.
+    KeyHandle key = create(HKEY_CURRENT_USER, "Software");
+    KeyHandle viaPath = open(HKEY_CURRENT_USER, "Software");
+    KeyHandle viaHandle = open(key, nullptr);
+    EXPECT_NE(key.get(), viaPath.get());
+    EXPECT_NE(key.get(), viaHandle.get());
+    EXPECT_EQ(3u, RegEmuOpenHandleCount());
+}
+
+TEST_F(HandleTest, ClosingAPredefinedKeySucceedsAndIsCounted) {
+    EXPECT_EQ(0u, RegEmuPredefinedKeyCloseCount());
+    KeyHandle key = create(HKEY_CURRENT_USER, "Software");
+    key.reset();
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(nullptr));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(handleFromValue(0x7FFFFFF0)));
+    EXPECT_EQ(0u, RegEmuPredefinedKeyCloseCount()) << "only predefined keys count";
+
+    DWORD closes = 0;
+    for (HKEY root : kRoots) {
+        HKEY opened = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, "", 0, KEY_READ, &opened));
+        EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(opened));
+        EXPECT_EQ(++closes, RegEmuPredefinedKeyCloseCount()) << root;
+    }
+    // Still usable after being closed.
+    setString(HKEY_CURRENT_USER, "v", "x");
+    EXPECT_EQ(stringData("x"), query(HKEY_CURRENT_USER, "v").data);
+    RegEmuReset();
+    EXPECT_EQ(0u, RegEmuPredefinedKeyCloseCount());
 }
 
 TEST_F(HandleTest, OpenChecksItsParameters) {
@@ -156,17 +198,6 @@ TEST_F(PathTest, NamesAreCaseInsensitive) {
     EXPECT_EQ(1u, info(software).subKeys) << "differently cased creates made new keys";
 }
 
-TEST_F(PathTest, OnlyAsciiLettersFoldOtherBytesCompareExactly) {
-    KeyHandle upper = create(HKEY_CURRENT_USER, "Caf\xC3\x89");  // É in UTF-8
-    KeyHandle lower = create(HKEY_CURRENT_USER, "caf\xC3\xA9");  // é in UTF-8
-    setString(upper, "v", "upper");
-    setString(lower, "v", "lower");
-    EXPECT_EQ(stringData("upper"), query(upper, "v").data);
-    EXPECT_EQ(2u, info(HKEY_CURRENT_USER).subKeys);
-    KeyHandle again = open(HKEY_CURRENT_USER, "CAF\xC3\x89");
-    EXPECT_EQ(stringData("upper"), query(again, "v").data);
-}
-
 TEST_F(PathTest, MalformedPathsAreRejected) {
     KeyHandle existing = create(HKEY_CURRENT_USER, "Software\\X");
     const std::string longest(255, 'n');
@@ -179,9 +210,6 @@ TEST_F(PathTest, MalformedPathsAreRejected) {
     const Case cases[] = {
         {"\\Software\\X", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
         {"\\", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
-        {"Software\\\\X", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
-        {"Software\\X\\\\", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
-        {"Software\\X\\", ERROR_SUCCESS, ERROR_SUCCESS},  // one trailing backslash is ignored
         {"Software\\" + tooLong, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER},
         {"Software\\" + longest, ERROR_FILE_NOT_FOUND, ERROR_SUCCESS},
     };
@@ -251,20 +279,73 @@ TEST_F(CreateTest, ChecksItsParameters) {
     EXPECT_FALSE(exists(HKEY_CURRENT_USER, "New"));
 }
 
-TEST_F(CreateTest, AHandleWithoutCreateRightCannotAddSubkeysButCanOpenThem) {
+TEST_F(CreateTest, TheParentHandlesRightsDoNotMatterButADenialOnTheKeyDoes) {
     create(HKEY_CURRENT_USER, "Parent\\Existing");
-    KeyHandle readOnly = open(HKEY_CURRENT_USER, "Parent", KEY_READ);
-    HKEY out = nullptr;
+    // Windows checks the parent key's own security, never the rights of the handle given.
+    for (REGSAM access : {REGSAM{KEY_NOTIFY}, REGSAM{KEY_READ}, REGSAM{0}}) {
+        KeyHandle parent = open(HKEY_CURRENT_USER, "Parent", access);
+        const std::string name = "New" + std::to_string(access);
+        KeyHandle created;
+        DWORD disposition = 0;
+        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, name.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                                 nullptr, created.out(), &disposition))
+            << "parent opened with " << access;
+        EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
+        EXPECT_TRUE(exists(HKEY_CURRENT_USER, ("Parent\\" + name).c_str()));
+    }
+    ASSERT_EQ(ERROR_SUCCESS, RegEmuDenyAccess(HKEY_CURRENT_USER, "Parent", KEY_CREATE_SUB_KEY));
+    KeyHandle parent = open(HKEY_CURRENT_USER, "Parent", KEY_READ);
+    HKEY out = handleFromValue(0x1234);
     EXPECT_EQ(ERROR_ACCESS_DENIED,
-              RegCreateKeyExA(readOnly, "New", 0, nullptr, 0, KEY_READ, nullptr, &out, nullptr));
-    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Parent\\New"));
+              RegCreateKeyExA(parent, "Refused", 0, nullptr, 0, KEY_READ, nullptr, &out, nullptr));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Parent\\Refused"));
     KeyHandle existing;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(readOnly, "Existing", 0, nullptr, 0, KEY_READ, nullptr,
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, "Existing", 0, nullptr, 0, KEY_READ, nullptr,
                                              existing.out(), nullptr));
-    KeyHandle writable = open(HKEY_CURRENT_USER, "Parent", KEY_WRITE);
-    KeyHandle created;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(writable, "New", 0, nullptr, 0, KEY_READ, nullptr,
-                                             created.out(), nullptr));
+}
+
+TEST_F(CreateTest, AFailedOpenOrCreateLeavesNullButABadHandleOrParameterLeavesItAlone) {
+    create(HKEY_CURRENT_USER, "Here\\Locked");
+    ASSERT_EQ(ERROR_SUCCESS, RegEmuDenyAccess(HKEY_CURRENT_USER, "Here\\Locked", KEY_SET_VALUE));
+    KeyHandle deleted = create(HKEY_CURRENT_USER, "Gone");
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CURRENT_USER, "Gone"));
+    const HKEY kUntouched = handleFromValue(0x1234);
+    struct Case {
+        const char *what;
+        HKEY parent;
+        const char *path;
+        REGSAM access;
+        DWORD options;
+        LONG open, create;  // results
+        bool cleared;       // whether the output becomes NULL
+    };
+    const Case cases[] = {
+        {"missing key", HKEY_CURRENT_USER, "Here\\Missing", KEY_READ, 0, ERROR_FILE_NOT_FOUND, ERROR_SUCCESS, true},
+        {"denied access", HKEY_CURRENT_USER, "Here\\Locked", KEY_WRITE, 0, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, true},
+        {"leading backslash", HKEY_CURRENT_USER, "\\Here", KEY_READ, 0, ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME, true},
+        {"deleted key", deleted, "Sub", KEY_READ, 0, ERROR_KEY_DELETED, ERROR_KEY_DELETED, true},
+        {"NULL handle", nullptr, "Here", KEY_READ, 0, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE, false},
+        {"bad options", HKEY_CURRENT_USER, "Here", KEY_READ, 0x100, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER, false},
+    };
+    for (const Case &c : cases) {
+        HKEY out = kUntouched;
+        EXPECT_EQ(c.open, RegOpenKeyExA(c.parent, c.path, c.options, c.access, &out)) << c.what;
+        if (c.open != ERROR_SUCCESS) {
+            EXPECT_EQ(c.cleared ? nullptr : kUntouched, out) << "open: " << c.what;
+        } else {
+            EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(out));
+        }
+        out = kUntouched;
+        EXPECT_EQ(c.create, RegCreateKeyExA(c.parent, c.path, 0, nullptr, c.options, c.access,
+                                            nullptr, &out, nullptr))
+            << c.what;
+        if (c.create != ERROR_SUCCESS) {
+            EXPECT_EQ(c.cleared ? nullptr : kUntouched, out) << "create: " << c.what;
+        } else {
+            EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(out));
+        }
+    }
 }
 
 using DeleteKeyTest = RegistryTest;
@@ -291,7 +372,7 @@ TEST_F(DeleteKeyTest, AnEmptySubkeyDeletesTheHandlesOwnKeyButNotARoot) {
     for (HKEY root : kRoots) {
         EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(root, "")) << root;
     }
-    KeyHandle rootHandle = open(HKEY_CURRENT_USER, nullptr);
+    KeyHandle rootHandle = create(HKEY_CURRENT_USER, "");
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(rootHandle, ""));
 }
 
@@ -364,6 +445,36 @@ TEST_F(DeleteTreeTest, WithoutASubkeyEmptiesTheKeyAndKeepsIt) {
     KeyHandle readOnly = open(HKEY_CURRENT_USER, "Tree", KEY_READ);
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteTreeA(readOnly, nullptr));
     EXPECT_EQ(stringData("usable"), query(key, "again").data);
+}
+
+TEST_F(DeleteTreeTest, EmptyingAKeyNeedsTheRightToSetValuesOnlyWhenItHasValues) {
+    struct Case {
+        const char *what;
+        REGSAM access;
+        bool hasValues;
+        LONG status;
+        bool subkeysGone, valuesGone;
+    };
+    const Case cases[] = {
+        {"KEY_READ, no values", KEY_READ, false, ERROR_SUCCESS, true, true},
+        {"KEY_READ, values: subkeys go, then the values are refused", KEY_READ, true, ERROR_ACCESS_DENIED, true, false},
+        {"KEY_READ | KEY_SET_VALUE, values", KEY_READ | KEY_SET_VALUE, true, ERROR_SUCCESS, true, true},
+        {"no KEY_ENUMERATE_SUB_KEYS", KEY_QUERY_VALUE | KEY_SET_VALUE, false, ERROR_ACCESS_DENIED, false, true},
+        {"no KEY_QUERY_VALUE", KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE, true, ERROR_ACCESS_DENIED, false, false},
+    };
+    for (const Case &c : cases) {
+        {
+            KeyHandle tree = create(HKEY_CURRENT_USER, "Tree");
+            create(tree, "Child\\Grandchild");
+            if (c.hasValues) setString(tree, "v", "x");
+        }
+        KeyHandle limited = open(HKEY_CURRENT_USER, "Tree", c.access);
+        EXPECT_EQ(c.status, RegDeleteTreeA(limited, nullptr)) << c.what;
+        KeyInfo after = info(open(HKEY_CURRENT_USER, "Tree"));
+        EXPECT_EQ(c.subkeysGone ? 0u : 1u, after.subKeys) << c.what;
+        EXPECT_EQ(c.valuesGone || !c.hasValues ? 0u : 1u, after.values) << c.what;
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CURRENT_USER, "Tree"));
+    }
 }
 
 TEST_F(DeleteTreeTest, AVeryDeepTreeIsDeleted) {

@@ -104,8 +104,12 @@ protected:
         return tryOpen(parent, path, 0) == ERROR_SUCCESS;
     }
 
+    // Stores exactly `data`: a string type reads one byte past the count, and a NUL there
+    // would be stored too, so that byte is kept readable and not NUL.
     static void set(HKEY key, const char *name, DWORD type, const Bytes &data) {
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, data.empty() ? nullptr : data.data(),
+        Bytes buffer = data;
+        buffer.push_back(0xFF);
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, data.empty() ? nullptr : buffer.data(),
                                                 static_cast<DWORD>(data.size())))
             << "setting " << (name ? name : "(null)");
     }

@@ -50,7 +50,11 @@ long setValue(const std::string& path, const std::string* name, std::uint32_t ty
     HKEY key = nullptr;
     LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE, &key);
     if (rc != ERROR_SUCCESS) return rc;
-    rc = RegSetValueExA(key, nameOf(name), 0, type, data.data(), static_cast<DWORD>(data.size()));
+    // Stores exactly `data`: for string types the registry reads one byte past the count
+    // and stores a NUL found there, so that byte is kept readable and not NUL.
+    std::vector<std::uint8_t> buffer = data;
+    buffer.push_back(0xFF);
+    rc = RegSetValueExA(key, nameOf(name), 0, type, buffer.data(), static_cast<DWORD>(data.size()));
     RegCloseKey(key);
     return rc;
 }
