@@ -13,8 +13,6 @@ LONG splitPath(std::string_view text, Path &out) {
     out.clear();
     if (text.empty()) return ERROR_SUCCESS;
     if (text.front() == '\\') return ERROR_BAD_PATHNAME;
-    // One allocation for the parts, not one per doubling: every open passes through here.
-    out.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\\')) + 1);
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\\', start);

@@ -218,7 +218,41 @@ struct CaseInsensitiveEqual {
 inline bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return CaseInsensitiveEqual()(a, b);
 }
-using Path = std::vector<std::string_view>;
+// A subkey path's names. Paths of up to kInPlace names, nearly all of them, are held in
+// place: opening a key allocates nothing.
+class Path {
+public:
+    static constexpr size_t kInPlace = 16;
+
+    Path() = default;
+    template <class Iterator>
+    Path(Iterator first, Iterator last) {
+        for (; first != last; ++first) push_back(*first);
+    }
+    Path(const Path &) = delete;
+    Path &operator=(const Path &) = delete;
+
+    void push_back(std::string_view name) {
+        if (size_ == kInPlace) spilled_.assign(inPlace_, inPlace_ + kInPlace);
+        if (size_ >= kInPlace) spilled_.push_back(name);
+        else inPlace_[size_] = name;
+        ++size_;
+    }
+    void clear() {
+        size_ = 0;
+        spilled_.clear();
+    }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const std::string_view *begin() const { return size_ > kInPlace ? spilled_.data() : inPlace_; }
+    const std::string_view *end() const { return begin() + size_; }
+    const std::string_view &operator[](size_t i) const { return begin()[i]; }
+
+private:
+    std::string_view inPlace_[kInPlace];
+    std::vector<std::string_view> spilled_;  // all the names, once there are more
+    size_t size_ = 0;
+};
 
 // Splits a subkey path into names. NULL and "" give no names. Empty names inside or at the
 // end (two backslashes in a row, trailing backslashes) are skipped, as Windows skips them;

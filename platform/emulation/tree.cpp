@@ -1,5 +1,8 @@
 #include "tree.h"
 
+#include <algorithm>
+#include <thread>
+
 namespace regemu {
 
 unsigned threadNumber() {
@@ -10,19 +13,75 @@ unsigned threadNumber() {
     return mine - 1;
 }
 
-TreeLock::Shared::Shared(TreeLock &lock)
-    : slot_(lock.slots_[threadNumber() % kSlots].mutex) {
-    slot_.lock_shared();
+namespace {
+
+// The calling thread's reader; a plain pointer, so the common case reads it with no guard.
+thread_local TreeLock::Reader *localReader = nullptr;
+
+// Forgets the thread's reader when the thread ends.
+struct ReaderRetirer {
+    TreeLock *owner = nullptr;
+    ~ReaderRetirer() {
+        if (owner) owner->retire(localReader);
+        localReader = nullptr;
+    }
+};
+
+}  // namespace
+
+TreeLock::Reader &TreeLock::local() {
+    if (localReader) return *localReader;
+    thread_local ReaderRetirer retirer;
+    auto reader = std::make_unique<Reader>();
+    {
+        std::lock_guard<std::mutex> lock(writers_);
+        readers_.push_back(reader.get());
+    }
+    retirer.owner = this;
+    localReader = reader.release();
+    return *localReader;
 }
 
-TreeLock::Shared::~Shared() { slot_.unlock_shared(); }
+void TreeLock::retire(Reader *reader) {
+    {
+        std::lock_guard<std::mutex> lock(writers_);
+        readers_.erase(std::remove(readers_.begin(), readers_.end(), reader), readers_.end());
+    }
+    delete reader;
+}
+
+TreeLock::Shared::Shared(TreeLock &lock) : depth_(lock.local().depth) {
+    const unsigned held = depth_.load(std::memory_order_relaxed);
+    // Already reading (a nested lock): a writer waits for this thread anyway.
+    if (held > 0) {
+        depth_.store(held + 1, std::memory_order_relaxed);
+        return;
+    }
+    while (true) {
+        // The exchange orders the flag before the look at `writing_`, as the writer orders
+        // its announcement before its look at the flags.
+        depth_.exchange(1, std::memory_order_seq_cst);
+        if (!lock.writing_.load(std::memory_order_seq_cst)) return;
+        depth_.store(0, std::memory_order_release);
+        while (lock.writing_.load(std::memory_order_acquire)) std::this_thread::yield();
+    }
+}
+
+TreeLock::Shared::~Shared() {
+    depth_.store(depth_.load(std::memory_order_relaxed) - 1, std::memory_order_release);
+}
 
 TreeLock::Exclusive::Exclusive(TreeLock &lock) : lock_(lock) {
-    for (Slot &slot : lock_.slots_) slot.mutex.lock();
+    lock_.writers_.lock();
+    lock_.writing_.store(true, std::memory_order_seq_cst);
+    for (Reader *reader : lock_.readers_) {
+        while (reader->depth.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+    }
 }
 
 TreeLock::Exclusive::~Exclusive() {
-    for (unsigned i = kSlots; i-- > 0;) lock_.slots_[i].mutex.unlock();
+    lock_.writing_.store(false, std::memory_order_release);
+    lock_.writers_.unlock();
 }
 
 const Value *Key::findValue(std::string_view valueName) const {

@@ -22,12 +22,12 @@ namespace regemu {
 // lock slots and handle shards.
 unsigned threadNumber();
 
-// Readers lock only the slot of their thread; writers lock every slot. Opens from many
-// threads then share no cache line, while tree changes (rare) pay for all slots.
+// Many readers, rare writers. Each thread that reads has a flag of its own, on a cache line
+// of its own: a reader raises it (one atomic exchange) and lowers it with a plain store, so
+// readers on different threads share no written line. A writer announces itself, then
+// waits until no reader's flag is up; readers that see it wait until it is done.
 class TreeLock {
 public:
-    static constexpr unsigned kSlots = 16;
-
     class Shared {
     public:
         explicit Shared(TreeLock &lock);
@@ -36,7 +36,7 @@ public:
         Shared &operator=(const Shared &) = delete;
 
     private:
-        std::shared_mutex &slot_;
+        std::atomic<unsigned> &depth_;
     };
 
     class Exclusive {
@@ -50,11 +50,18 @@ public:
         TreeLock &lock_;
     };
 
-private:
-    struct alignas(64) Slot {
-        std::shared_mutex mutex;
+    struct alignas(64) Reader {
+        std::atomic<unsigned> depth{0};  // shared locks the thread holds; written by it alone
     };
-    Slot slots_[kSlots];
+    // Forgets a reader whose thread has ended.
+    void retire(Reader *reader);
+
+private:
+    Reader &local();
+
+    std::mutex writers_;           // one writer at a time; guards readers_
+    std::atomic<bool> writing_{false};
+    std::vector<Reader *> readers_;
 };
 
 struct Value {

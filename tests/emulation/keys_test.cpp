@@ -1,6 +1,7 @@
 // Keys: handles, predefined roots, paths and names, creation and deletion.
 #include "registry_fixture.h"
 
+#include <cctype>
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -237,6 +238,25 @@ TEST_F(PathTest, OpeningAMissingKeyFailsAndCreatesNothing) {
     }
     EXPECT_EQ(0u, info(software).subKeys);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, tryOpen(HKEY_LOCAL_MACHINE, "Software"));
+}
+
+// Paths of around 16 names, where the walk's names stop fitting in place.
+TEST_F(PathTest, LongPathsReachTheirKeyAtAnyDepth) {
+    for (int depth : {15, 16, 17, 40}) {
+        std::string path = "Depth" + std::to_string(depth);
+        for (int i = 1; i < depth; ++i) path += "\\N" + std::to_string(i);
+        {
+            KeyHandle created = create(HKEY_CURRENT_USER, path.c_str());
+            setString(created, "depth", std::to_string(depth));
+        }
+        KeyHandle opened = open(HKEY_CURRENT_USER, path.c_str());
+        EXPECT_EQ(stringData(std::to_string(depth)), query(opened, "depth").data) << depth;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, tryOpen(HKEY_CURRENT_USER, (path + "\\Below").c_str()))
+            << depth;
+        std::string upper = path;
+        for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(ERROR_SUCCESS, tryOpen(HKEY_CURRENT_USER, (upper + "\\").c_str())) << depth;
+    }
 }
 
 using CreateTest = RegistryTest;
