@@ -85,14 +85,13 @@ TreeLock::Exclusive::~Exclusive() {
 }
 
 const Value *Key::findValue(std::string_view valueName) const {
-    auto it = valueIndex.find(valueName);
-    return it == valueIndex.end() ? nullptr : values[it->second].get();
+    const size_t *position = valueIndex.find(valueName);
+    return position ? values[*position].get() : nullptr;
 }
 
 void Key::setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&data) {
-    auto it = valueIndex.find(valueName);
-    if (it != valueIndex.end()) {
-        Value &value = *values[it->second];
+    if (const size_t *position = valueIndex.find(valueName)) {
+        Value &value = *values[*position];
         valueDataSizes.remove(storedDataSize(value.type, value.data));
         valueDataSizes.add(storedDataSize(type, data));
         value.type = type;
@@ -105,7 +104,7 @@ void Key::setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&d
     value->data.swap(data);
     values.push_back(nullptr);
     try {
-        valueIndex.emplace(value->name, values.size() - 1);
+        valueIndex.insert(value->name, values.size() - 1);
     } catch (...) {
         values.pop_back();
         throw;
@@ -116,14 +115,14 @@ void Key::setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&d
 }
 
 bool Key::deleteValue(std::string_view valueName) {
-    auto it = valueIndex.find(valueName);
-    if (it == valueIndex.end()) return false;
-    const size_t position = it->second;
-    valueIndex.erase(it);
+    const size_t *found = valueIndex.find(valueName);
+    if (!found) return false;
+    const size_t position = *found;
+    valueIndex.erase(valueName);
     valueNameLengths.remove(utf16Length(values[position]->name));
     valueDataSizes.remove(storedDataSize(values[position]->type, values[position]->data));
     values.erase(values.begin() + static_cast<std::ptrdiff_t>(position));
-    for (size_t i = position; i < values.size(); ++i) valueIndex.find(values[i]->name)->second = i;
+    for (size_t i = position; i < values.size(); ++i) *valueIndex.find(values[i]->name) = i;
     return true;
 }
 
@@ -135,8 +134,7 @@ void Key::clearValues() {
 }
 
 const std::shared_ptr<Key> *findChild(const Key &parent, std::string_view childName) {
-    auto it = parent.children.find(childName);
-    return it == parent.children.end() ? nullptr : &it->second;
+    return parent.children.find(childName);
 }
 
 Walk walkPath(Key &start, const Path &path) {
@@ -154,9 +152,9 @@ Walk walkPath(Key &start, const Path &path) {
 const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName) {
     auto child = std::make_shared<Key>(std::string(childName), &parent);
     std::string_view name = child->name;
-    auto inserted = parent.children.emplace(name, std::move(child));
+    const std::shared_ptr<Key> &inserted = parent.children.insert(name, std::move(child));
     parent.childNameLengths.add(utf16Length(name));
-    return inserted.first->second;
+    return inserted;
 }
 
 namespace {
@@ -174,7 +172,7 @@ void destroyDetached(std::shared_ptr<Key> top) {
             key->deleted.store(true, std::memory_order_relaxed);
             key->clearValues();
         }
-        for (auto &entry : key->children) pending.push_back(entry.second);
+        key->children.forEach([&](const std::shared_ptr<Key> &child) { pending.push_back(child); });
         key->children.clear();
         key->childNameLengths.clear();
         key->parent = nullptr;
@@ -185,18 +183,18 @@ void destroyDetached(std::shared_ptr<Key> top) {
 }  // namespace
 
 void deleteChild(Key &parent, std::string_view childName) {
-    auto it = parent.children.find(childName);
-    if (it == parent.children.end()) return;
-    std::shared_ptr<Key> child = it->second;
+    const std::shared_ptr<Key> *found = parent.children.find(childName);
+    if (!found) return;
+    std::shared_ptr<Key> child = *found;
     parent.childNameLengths.remove(utf16Length(child->name));
-    parent.children.erase(it);
+    parent.children.erase(childName);
     destroyDetached(std::move(child));
 }
 
 void deleteChildren(Key &key) {
     std::vector<std::shared_ptr<Key>> children;
     children.reserve(key.children.size());
-    for (auto &entry : key.children) children.push_back(entry.second);
+    key.children.forEach([&](const std::shared_ptr<Key> &child) { children.push_back(child); });
     key.children.clear();
     key.childNameLengths.clear();
     for (auto &child : children) destroyDetached(std::move(child));

@@ -3,6 +3,7 @@
 #ifndef REGEMU_TREE_H
 #define REGEMU_TREE_H
 
+#include "name_index.h"
 #include "names.h"
 #include "regemu.h"
 
@@ -13,7 +14,6 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace regemu {
@@ -82,9 +82,7 @@ struct alignas(64) Key {
 
     // Guarded by the TreeLock.
     Key *parent;
-    std::unordered_map<std::string_view, std::shared_ptr<Key>, CaseInsensitiveHash,
-                       CaseInsensitiveEqual>
-        children;  // keyed by a view of the child's own name
+    NameIndex<std::shared_ptr<Key>> children;  // keyed by a view of the child's own name
     LengthHistogram childNameLengths;
     REGSAM denied = 0;
 
@@ -95,8 +93,7 @@ struct alignas(64) Key {
     // each value's name to its position.
     mutable std::shared_mutex valuesLock;
     std::vector<std::unique_ptr<Value>> values;
-    std::unordered_map<std::string_view, size_t, CaseInsensitiveHash, CaseInsensitiveEqual>
-        valueIndex;
+    NameIndex<size_t> valueIndex;
     LengthHistogram valueNameLengths;
     LengthHistogram valueDataSizes;
 

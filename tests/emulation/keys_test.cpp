@@ -259,6 +259,25 @@ TEST_F(PathTest, LongPathsReachTheirKeyAtAnyDepth) {
     }
 }
 
+TEST_F(PathTest, ManySubkeysStayFindableThroughDeletions) {
+    constexpr int kCount = 3000;
+    KeyHandle parent = create(HKEY_CURRENT_USER, "Many");
+    auto nameOf = [](int i) { return "Sub" + std::to_string(i * 7919 % kCount); };
+    for (int i = 0; i < kCount; ++i) create(parent, nameOf(i).c_str());
+    for (int i = 0; i < kCount; i += 3) {
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(parent, nameOf(i).c_str())) << i;
+    }
+    for (int i = 0; i < kCount; i += 9) create(parent, nameOf(i).c_str());  // some come back
+    DWORD present = 0;
+    for (int i = 0; i < kCount; ++i) {
+        const bool there = i % 3 != 0 || i % 9 == 0;
+        present += there;
+        const std::string upper = "SUB" + nameOf(i).substr(3);
+        EXPECT_EQ(there ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND, tryOpen(parent, upper.c_str())) << i;
+    }
+    EXPECT_EQ(present, info(parent).subKeys);
+}
+
 using CreateTest = RegistryTest;
 
 TEST_F(CreateTest, CreatesMissingIntermediateKeysAndReportsWhatItDid) {
