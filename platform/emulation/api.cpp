@@ -5,6 +5,7 @@
 
 #include "state.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -79,8 +80,8 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
 
 namespace {
 
-LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, DWORD dwOptions, REGSAM samDesired,
-               PHKEY phkResult, LPDWORD lpdwDisposition) {
+LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, LPCSTR lpClass, DWORD dwOptions,
+               REGSAM samDesired, PHKEY phkResult, LPDWORD lpdwDisposition) {
     Path path;
     if (LONG error = splitPath(lpSubKey, path)) return error;
     std::shared_ptr<Key> target;
@@ -117,11 +118,17 @@ LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, DWORD dwOptions, REGSA
             // denies creating subkeys stops it.
             Key *parent = walk.deepest;
             if (parent->denied & KEY_CREATE_SUB_KEY) return ERROR_ACCESS_DENIED;
+            const bool isVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
+            if (parent->isVolatile && !isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
             if (LONG error = grantAccess(samDesired, 0, granted)) return error;
+            // Keys made along the way share the new key's volatility; only it gets the class.
+            const std::string_view className = lpClass ? std::string_view(lpClass) : std::string_view();
             for (size_t i = walk.matched; i < path.size(); ++i) {
-                const std::shared_ptr<Key> &child = addChild(*parent, path[i]);
+                const bool last = i + 1 == path.size();
+                const std::shared_ptr<Key> &child =
+                    addChild(*parent, path[i], isVolatile, last ? className : std::string_view());
                 parent = child.get();
-                if (i + 1 == path.size()) target = child;
+                if (last) target = child;
             }
             disposition = REG_CREATED_NEW_KEY;
         }
@@ -133,7 +140,7 @@ LONG createKey(State &s, const Ref &ref, LPCSTR lpSubKey, DWORD dwOptions, REGSA
 
 }  // namespace
 
-LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass*/, DWORD dwOptions,
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                      REGSAM samDesired, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
                      PHKEY phkResult, LPDWORD lpdwDisposition) {
     return registryCall(kCreateKey, [&](State &s) -> LONG {
@@ -143,7 +150,8 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         // Past the handle check, a failed create leaves NULL behind.
-        LONG result = createKey(s, ref, lpSubKey, dwOptions, samDesired, phkResult, lpdwDisposition);
+        LONG result = createKey(s, ref, lpSubKey, lpClass, dwOptions, samDesired, phkResult,
+                                lpdwDisposition);
         if (result != ERROR_SUCCESS) *phkResult = nullptr;
         return result;
     });
@@ -232,20 +240,38 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
         TreeLock::Shared tree(s.tree);
         std::shared_lock<std::shared_mutex> values(key.valuesLock);
         if (ref.gone()) return ERROR_KEY_DELETED;
-        // Keys have no class: an empty one.
+        LONG result = ERROR_SUCCESS;
         if (lpcchClass) {
-            if (lpClass && *lpcchClass > 0) lpClass[0] = '\0';
-            *lpcchClass = 0;
+            // The class in the narrow form, its length in bytes. As on Windows, a buffer of
+            // n > 0 bytes too small for it and its NUL gets its first n - 1 bytes and a NUL
+            // with ERROR_MORE_DATA; a buffer of 0 bytes is left alone and reads length 0.
+            const std::string &className = key.className;
+            const DWORD length = static_cast<DWORD>(className.size());
+            const DWORD room = *lpcchClass;
+            if (!lpClass) {
+                *lpcchClass = length;
+            } else if (room == 0) {
+                *lpcchClass = 0;
+            } else {
+                const DWORD copied = std::min(length, room - 1);
+                std::memcpy(lpClass, className.data(), copied);
+                lpClass[copied] = '\0';
+                *lpcchClass = copied;
+                if (copied < length) result = ERROR_MORE_DATA;
+            }
         }
         if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(key.children.size());
         if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = key.childNameLengths.longest();
-        if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
+        if (lpcbMaxClassLen) *lpcbMaxClassLen = key.childClassLengths.longest();
         if (lpcValues) *lpcValues = static_cast<DWORD>(key.values.size());
         if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = key.valueNameLengths.longest();
         if (lpcbMaxValueLen) *lpcbMaxValueLen = key.valueDataSizes.longest();
         if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
-        if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
-        return ERROR_SUCCESS;
+        if (lpftLastWriteTime) {
+            const uint64_t written = key.lastWrite.load(std::memory_order_relaxed);
+            *lpftLastWriteTime = FILETIME{static_cast<DWORD>(written), static_cast<DWORD>(written >> 32)};
+        }
+        return result;
     });
 }
 

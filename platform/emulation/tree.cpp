@@ -1,6 +1,7 @@
 #include "tree.h"
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 namespace regemu {
@@ -90,6 +91,7 @@ const Value *Key::findValue(std::string_view valueName) const {
 }
 
 void Key::setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&data) {
+    touch();
     if (const size_t *position = valueIndex.find(valueName)) {
         Value &value = *values[*position];
         valueDataSizes.remove(storedDataSize(value.type, value.data));
@@ -117,6 +119,7 @@ void Key::setValue(std::string_view valueName, DWORD type, std::vector<BYTE> &&d
 bool Key::deleteValue(std::string_view valueName) {
     const size_t *found = valueIndex.find(valueName);
     if (!found) return false;
+    touch();
     const size_t position = *found;
     valueIndex.erase(valueName);
     valueNameLengths.remove(utf16Length(values[position]->name));
@@ -127,6 +130,7 @@ bool Key::deleteValue(std::string_view valueName) {
 }
 
 void Key::clearValues() {
+    if (!values.empty()) touch();
     valueIndex.clear();
     values.clear();
     valueNameLengths.clear();
@@ -149,11 +153,22 @@ Walk walkPath(Key &start, const Path &path) {
     return walk;
 }
 
-const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName) {
-    auto child = std::make_shared<Key>(std::string(childName), &parent);
+uint64_t fileTimeNow() {
+    using namespace std::chrono;
+    constexpr uint64_t kSecondsFrom1601To1970 = 11644473600ull;
+    const auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+    return kSecondsFrom1601To1970 * 10000000ull + static_cast<uint64_t>(since1970) / 100;
+}
+
+const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName, bool isVolatile,
+                                     std::string_view className) {
+    auto child = std::make_shared<Key>(std::string(childName), &parent, false, isVolatile,
+                                       std::string(className));
     std::string_view name = child->name;
     const std::shared_ptr<Key> &inserted = parent.children.insert(name, std::move(child));
     parent.childNameLengths.add(utf16Length(name));
+    parent.childClassLengths.add(utf16Length(className));
+    parent.touch();
     return inserted;
 }
 
@@ -175,6 +190,7 @@ void destroyDetached(std::shared_ptr<Key> top) {
         key->children.forEach([&](const std::shared_ptr<Key> &child) { pending.push_back(child); });
         key->children.clear();
         key->childNameLengths.clear();
+        key->childClassLengths.clear();
         key->parent = nullptr;
         key->denied = 0;
     }
@@ -187,16 +203,21 @@ void deleteChild(Key &parent, std::string_view childName) {
     if (!found) return;
     std::shared_ptr<Key> child = *found;
     parent.childNameLengths.remove(utf16Length(child->name));
+    parent.childClassLengths.remove(utf16Length(child->className));
     parent.children.erase(childName);
+    parent.touch();
     destroyDetached(std::move(child));
 }
 
 void deleteChildren(Key &key) {
+    if (key.children.empty()) return;
+    key.touch();
     std::vector<std::shared_ptr<Key>> children;
     children.reserve(key.children.size());
     key.children.forEach([&](const std::shared_ptr<Key> &child) { children.push_back(child); });
     key.children.clear();
     key.childNameLengths.clear();
+    key.childClassLengths.clear();
     for (auto &child : children) destroyDetached(std::move(child));
 }
 

@@ -70,12 +70,24 @@ struct Value {
     std::vector<BYTE> data;
 };
 
+// Now as a FILETIME count: 100 ns units since 1601-01-01 UTC.
+uint64_t fileTimeNow();
+
 struct alignas(64) Key {
-    Key(std::string keyName, Key *parentKey, bool root = false)
-        : name(std::move(keyName)), isRoot(root), parent(parentKey) {}
+    Key(std::string keyName, Key *parentKey, bool root = false, bool volatileKey = false,
+        std::string keyClass = std::string())
+        : name(std::move(keyName)), isRoot(root), isVolatile(volatileKey),
+          className(std::move(keyClass)), parent(parentKey) {}
 
     const std::string name;
     const bool isRoot;
+    const bool isVolatile;  // created with REG_OPTION_VOLATILE: its subkeys must be too
+    const std::string className;  // given when the key was created
+    // When the key was created or last had a value or a subkey added or removed, as a
+    // FILETIME count. Written by whoever makes the change, under the lock that change
+    // takes; read without a lock.
+    std::atomic<uint64_t> lastWrite{fileTimeNow()};
+    void touch() { lastWrite.store(fileTimeNow(), std::memory_order_relaxed); }
     // How often a root has been emptied by a reset. A handle opened on a root before a
     // reset refers to the root as it was, which counts as deleted.
     std::atomic<uint32_t> era{0};
@@ -84,6 +96,7 @@ struct alignas(64) Key {
     Key *parent;
     NameIndex<std::shared_ptr<Key>> children;  // keyed by a view of the child's own name
     LengthHistogram childNameLengths;
+    LengthHistogram childClassLengths;
     REGSAM denied = 0;
 
     // Written holding both the TreeLock and valuesLock, so either lock suffices to read.
@@ -114,7 +127,8 @@ struct Walk {
 };
 Walk walkPath(Key &start, const Path &path);
 
-const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName);
+const std::shared_ptr<Key> &addChild(Key &parent, std::string_view childName,
+                                     bool isVolatile = false, std::string_view className = {});
 // Detaches the child from its parent and marks it and everything below it deleted.
 void deleteChild(Key &parent, std::string_view childName);
 // Deletes every subkey of the key, which stays.

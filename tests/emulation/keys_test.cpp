@@ -2,7 +2,10 @@
 #include "registry_fixture.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <thread>
 #include <functional>
 #include <set>
 #include <string>
@@ -383,6 +386,187 @@ TEST_F(CreateTest, AFailedOpenOrCreateLeavesNullButABadHandleOrParameterLeavesIt
             EXPECT_EQ(c.cleared ? nullptr : kUntouched, out) << "create: " << c.what;
         } else {
             EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(out));
+        }
+    }
+}
+
+TEST_F(CreateTest, ANonVolatileSubkeyOfAVolatileKeyIsRefused) {
+    KeyHandle stable = create(HKEY_CURRENT_USER, "Stable");
+    KeyHandle fleeting;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(stable, "Fleeting", 0, nullptr, REG_OPTION_VOLATILE,
+                                             KEY_ALL_ACCESS, nullptr, fleeting.out(), nullptr));
+    struct Case {
+        const char *what;
+        HKEY parent;
+        const char *path;
+        DWORD options;
+        LONG status;
+    };
+    const Case cases[] = {
+        {"non-volatile under volatile", fleeting, "Child", 0, ERROR_CHILD_MUST_BE_VOLATILE},
+        {"non-volatile path under volatile", fleeting, "Child\\Deeper", 0, ERROR_CHILD_MUST_BE_VOLATILE},
+        {"non-volatile through a path", HKEY_CURRENT_USER, "Stable\\Fleeting\\Child", 0, ERROR_CHILD_MUST_BE_VOLATILE},
+        {"volatile under volatile", fleeting, "Child", REG_OPTION_VOLATILE, ERROR_SUCCESS},
+        {"existing volatile key opened without the option", fleeting, "Child", 0, ERROR_SUCCESS},
+        {"volatile path under non-volatile", stable, "V1\\V2", REG_OPTION_VOLATILE, ERROR_SUCCESS},
+        {"keys made along a volatile path are volatile", stable, "V1\\Other", 0, ERROR_CHILD_MUST_BE_VOLATILE},
+        {"non-volatile under non-volatile", stable, "Plain", 0, ERROR_SUCCESS},
+    };
+    for (const Case &c : cases) {
+        HKEY out = handleFromValue(0x1234);
+        EXPECT_EQ(c.status, RegCreateKeyExA(c.parent, c.path, 0, nullptr, c.options, KEY_READ, nullptr,
+                                            &out, nullptr))
+            << c.what;
+        if (c.status == ERROR_SUCCESS) {
+            EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(out));
+        } else {
+            EXPECT_EQ(nullptr, out) << c.what;
+        }
+    }
+    EXPECT_FALSE(exists(fleeting, "Child\\Deeper"));
+    EXPECT_FALSE(exists(stable, "V1\\Other"));
+    EXPECT_EQ(3u, info(stable).subKeys);  // Fleeting, V1, Plain
+}
+
+TEST_F(CreateTest, TheClassGivenIsKeptAndReportedAsWindowsReportsIt) {
+    static const char kClass[] = "subkey class";  // 12 characters
+    KeyHandle parent = create(HKEY_CURRENT_USER, "Parent");
+    KeyHandle subkey;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, "subkey", 0, const_cast<LPSTR>(kClass), 0,
+                                             KEY_ALL_ACCESS, nullptr, subkey.out(), nullptr));
+    DWORD length = 0, maxClass = 99;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(subkey, nullptr, &length, nullptr, nullptr, nullptr, &maxClass,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(12u, length) << "without a buffer the length is reported";
+    EXPECT_EQ(0u, maxClass);
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(parent, nullptr, nullptr, nullptr, nullptr, nullptr, &maxClass,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(12u, maxClass) << "the longest class of the subkeys";
+
+    struct Case {
+        DWORD room;
+        LONG status;
+        DWORD length;
+        const char *written;  // the bytes written, NUL included; nullptr: none
+    };
+    const Case cases[] = {
+        {0, ERROR_SUCCESS, 0, nullptr},
+        {1, ERROR_MORE_DATA, 0, ""},
+        {12, ERROR_MORE_DATA, 11, "subkey clas"},
+        {13, ERROR_SUCCESS, 12, "subkey class"},
+        {32, ERROR_SUCCESS, 12, "subkey class"},
+    };
+    for (const Case &c : cases) {
+        char buffer[33];
+        std::memset(buffer, 0x55, sizeof buffer);
+        DWORD room = c.room;
+        EXPECT_EQ(c.status, RegQueryInfoKeyA(subkey, buffer, &room, nullptr, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr, nullptr, nullptr, nullptr))
+            << "room " << c.room;
+        EXPECT_EQ(c.length, room) << "room " << c.room;
+        const size_t written = c.written ? std::strlen(c.written) + 1 : 0;
+        if (c.written) {
+            EXPECT_STREQ(c.written, buffer) << "room " << c.room;
+        }
+        for (size_t i = written; i < sizeof buffer; ++i) {
+            EXPECT_EQ(0x55, static_cast<unsigned char>(buffer[i])) << "room " << c.room << " byte " << i;
+        }
+    }
+
+    // Only the last key of a path gets the class; an existing key keeps its own.
+    KeyHandle deep;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, "a\\bb", 0, const_cast<LPSTR>("longer class name"), 0,
+                                             KEY_ALL_ACCESS, nullptr, deep.out(), nullptr));
+    KeyHandle again;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, "subkey", 0, const_cast<LPSTR>("other"), 0,
+                                             KEY_ALL_ACCESS, nullptr, again.out(), nullptr));
+    auto classLength = [](HKEY key) {
+        DWORD got = 0;
+        RegQueryInfoKeyA(key, nullptr, &got, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr);
+        return got;
+    };
+    EXPECT_EQ(17u, classLength(deep));
+    EXPECT_EQ(0u, classLength(open(parent, "a")));
+    EXPECT_EQ(12u, classLength(again));
+    auto longestClass = [](HKEY key) {
+        DWORD got = 99;
+        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, &got, nullptr, nullptr, nullptr,
+                         nullptr, nullptr);
+        return got;
+    };
+    EXPECT_EQ(12u, longestClass(parent));
+    EXPECT_EQ(17u, longestClass(open(parent, "a")));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(parent, "subkey"));
+    EXPECT_EQ(0u, longestClass(parent)) << "deleting the subkey forgets its class";
+}
+
+using LastWriteTest = RegistryTest;
+
+uint64_t lastWrite(HKEY key) {
+    FILETIME written{0, 0};
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr, &written));
+    return (uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime;
+}
+
+uint64_t fileTimeNow() {
+    using namespace std::chrono;
+    const auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+    return 11644473600ull * 10000000ull + static_cast<uint64_t>(since1970) / 100;
+}
+
+TEST_F(LastWriteTest, ANewKeyHasTheTimeItWasCreatedIn100NsSince1601) {
+    const uint64_t before = fileTimeNow();
+    KeyHandle key = create(HKEY_CURRENT_USER, "Timed");
+    const uint64_t after = fileTimeNow();
+    const uint64_t created = lastWrite(key);
+    EXPECT_LE(before, created);
+    EXPECT_GE(after, created);
+}
+
+TEST_F(LastWriteTest, ChangesToValuesOrSubkeysUpdateTheKeyTheyChange) {
+    KeyHandle parent = create(HKEY_CURRENT_USER, "P");
+    KeyHandle child = create(parent, "C");
+    setString(parent, "existing", "x");
+    setString(child, "v", "x");
+    struct Step {
+        const char *what;
+        std::function<void()> change;
+        bool parentChanges, childChanges;
+        bool childStays = true;
+    };
+    const Step steps[] = {
+        {"set a value on the parent", [&] { setString(parent, "new", "1"); }, true, false},
+        {"replace it", [&] { setString(parent, "new", "2"); }, true, false},
+        {"set a value on the child", [&] { setString(child, "w", "1"); }, false, true},
+        {"delete a value", [&] { EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(parent, "new")); }, true, false},
+        {"delete a missing value", [&] { EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(parent, "new")); }, false, false},
+        {"read, enumerate, open", [&] { query(parent, "existing"); valueNames(parent); open(parent, "C"); info(parent); }, false, false},
+        {"create a subkey", [&] { create(parent, "New"); }, true, false},
+        {"create an existing subkey", [&] { create(parent, "C"); }, false, false},
+        {"create below the child", [&] { create(parent, "C\\Grand"); }, false, true},
+        {"delete a subkey", [&] { EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(parent, "New")); }, true, false},
+        {"empty the child", [&] { EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(child, nullptr)); }, false, true},
+        {"delete the child's tree", [&] { EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(parent, "C")); }, true, false, false},
+    };
+    for (const Step &step : steps) {
+        const uint64_t parentBefore = lastWrite(parent);
+        const uint64_t childBefore = lastWrite(child);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // so a change shows
+        step.change();
+        const uint64_t parentAfter = lastWrite(parent);
+        if (step.parentChanges) {
+            EXPECT_LT(parentBefore, parentAfter) << step.what;
+        } else {
+            EXPECT_EQ(parentBefore, parentAfter) << step.what;
+        }
+        if (!step.childStays) continue;
+        const uint64_t childAfter = lastWrite(child);
+        if (step.childChanges) {
+            EXPECT_LT(childBefore, childAfter) << step.what;
+        } else {
+            EXPECT_EQ(childBefore, childAfter) << step.what;
         }
     }
 }

@@ -466,7 +466,6 @@ TEST_F(ValueTest, KeyInfoOutputsAreOptionalAndTheRestAreZero) {
     EXPECT_EQ(0u, classLength);
     EXPECT_EQ(0u, maxClass);
     EXPECT_EQ(0u, security);
-    EXPECT_EQ(0u, written.dwLowDateTime | written.dwHighDateTime);
     DWORD reserved = 0;
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryInfoKeyA(key_, nullptr, nullptr, &reserved, nullptr, nullptr,
                                                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
