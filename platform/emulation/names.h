@@ -157,6 +157,26 @@ inline uint64_t load(const char *p) {
     return word;
 }
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read little-endian");
+
+// The bytes of `text` from `from` on, fewer than eight, zero-padded. A name of eight bytes or
+// more is read with one load that ends at its last byte.
+inline uint64_t loadTail(std::string_view text, size_t from) {
+    const size_t count = text.size() - from;
+    if (count == 0) return 0;
+    if (text.size() >= 8) return load(text.data() + text.size() - 8) >> (8 * (8 - count));
+    // A short name: two loads that may overlap, each within the name.
+    const char *p = text.data() + from;
+    if (count >= 4) {
+        uint32_t low, high;
+        std::memcpy(&low, p, 4);
+        std::memcpy(&high, p + count - 4, 4);
+        return low | (uint64_t{high} << (8 * (count - 4)));
+    }
+    auto byteAt = [&](size_t k) { return uint64_t{static_cast<unsigned char>(p[k])} << (8 * k); };
+    return byteAt(0) | byteAt(count / 2) | byteAt(count - 1);
+}
+
 // Uppercases eight ASCII bytes.
 inline uint64_t upcase(uint64_t word) {
     const uint64_t atLeastA = word + kOnes * (0x80 - 'a');
@@ -177,6 +197,11 @@ struct CaseInsensitiveHash {
             if (word & ascii::kHighBits) break;
             h = (h ^ ascii::upcase(word)) * kPrime;
         }
+        // An ASCII tail of fewer than eight bytes, as one word.
+        if (i < s.size() && s.size() - i < 8) {
+            const uint64_t tail = ascii::loadTail(s, i);
+            if (!(tail & ascii::kHighBits)) return static_cast<size_t>((h ^ ascii::upcase(tail)) * kPrime);
+        }
         for (; i < s.size(); ++i) {
             const auto c = static_cast<unsigned char>(s[i]);
             if (c >= 0x80) break;
@@ -196,6 +221,11 @@ struct CaseInsensitiveEqual {
                 const uint64_t y = ascii::load(b.data() + i);
                 if ((x | y) & ascii::kHighBits) break;
                 if (x != y && ascii::upcase(x) != ascii::upcase(y)) return false;
+            }
+            if (i < a.size() && a.size() - i < 8) {
+                const uint64_t x = ascii::loadTail(a, i);
+                const uint64_t y = ascii::loadTail(b, i);
+                if (!((x | y) & ascii::kHighBits)) return x == y || ascii::upcase(x) == ascii::upcase(y);
             }
         }
         const size_t common = a.size() < b.size() ? a.size() : b.size();
