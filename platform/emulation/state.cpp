@@ -46,12 +46,12 @@ void applyImport(State &s, std::vector<ImportOp> &ops) {
             break;
         }
         case ImportOp::Kind::SetValue: {
-            std::unique_lock<std::shared_mutex> values(current->valuesLock);
+            std::unique_lock<ValuesLock> values(current->valuesLock);
             current->setValue(op.name, op.type, std::move(op.data));
             break;
         }
         case ImportOp::Kind::DeleteValue: {
-            std::unique_lock<std::shared_mutex> values(current->valuesLock);
+            std::unique_lock<ValuesLock> values(current->valuesLock);
             current->deleteValue(op.name);
             break;
         }

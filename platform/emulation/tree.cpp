@@ -16,56 +16,75 @@ unsigned threadNumber() {
 
 namespace {
 
-// The calling thread's reader; a plain pointer, so the common case reads it with no guard.
-thread_local TreeLock::Reader *localReader = nullptr;
+// Every thread's marks, for writers to look at.
+struct ReaderList {
+    std::mutex mutex;
+    std::vector<Readers::Marks *> marks;
+};
 
-// Forgets the thread's reader when the thread ends.
-struct ReaderRetirer {
-    TreeLock *owner = nullptr;
-    ~ReaderRetirer() {
-        if (owner) owner->retire(localReader);
-        localReader = nullptr;
+ReaderList &readerList() {
+    static ReaderList *const list = new ReaderList();  // left reachable, as the state is
+    return *list;
+}
+
+// The calling thread's marks; a plain pointer, so the common case reads it with no guard.
+thread_local Readers::Marks *localMarks = nullptr;
+
+// Takes the thread's marks off the list when the thread ends.
+struct MarksRetirer {
+    bool registered = false;
+    ~MarksRetirer() {
+        if (!registered) return;
+        ReaderList &list = readerList();
+        {
+            std::lock_guard<std::mutex> lock(list.mutex);
+            list.marks.erase(std::remove(list.marks.begin(), list.marks.end(), localMarks),
+                             list.marks.end());
+        }
+        delete localMarks;
+        localMarks = nullptr;
     }
 };
 
 }  // namespace
 
-TreeLock::Reader &TreeLock::local() {
-    if (localReader) return *localReader;
-    thread_local ReaderRetirer retirer;
-    auto reader = std::make_unique<Reader>();
+Readers::Marks &Readers::mine() {
+    if (localMarks) return *localMarks;
+    thread_local MarksRetirer retirer;
+    auto marks = std::make_unique<Marks>();
+    ReaderList &list = readerList();
     {
-        std::lock_guard<std::mutex> lock(writers_);
-        readers_.push_back(reader.get());
+        std::lock_guard<std::mutex> lock(list.mutex);
+        list.marks.push_back(marks.get());
     }
-    retirer.owner = this;
-    localReader = reader.release();
-    return *localReader;
+    retirer.registered = true;
+    localMarks = marks.release();
+    return *localMarks;
 }
 
-void TreeLock::retire(Reader *reader) {
-    {
-        std::lock_guard<std::mutex> lock(writers_);
-        readers_.erase(std::remove(readers_.begin(), readers_.end(), reader), readers_.end());
+void Readers::announceAndWait(std::atomic<bool> &writing, const void *valuesLock) {
+    // The list is held from before the announcement, so a thread that registers afterwards
+    // sees it. Readers never wait for the list while marked, so holding it cannot deadlock.
+    ReaderList &list = readerList();
+    std::lock_guard<std::mutex> lock(list.mutex);
+    writing.store(true, std::memory_order_seq_cst);
+    for (const Marks *marks : list.marks) {
+        auto reading = [&] {
+            return valuesLock ? marks->values.load(std::memory_order_seq_cst) == valuesLock
+                              : marks->treeDepth.load(std::memory_order_seq_cst) != 0;
+        };
+        while (reading()) std::this_thread::yield();
     }
-    delete reader;
 }
 
-TreeLock::Shared::Shared(TreeLock &lock) : depth_(lock.local().depth) {
+TreeLock::Shared::Shared(TreeLock &lock) : depth_(Readers::mine().treeDepth) {
     const unsigned held = depth_.load(std::memory_order_relaxed);
     // Already reading (a nested lock): a writer waits for this thread anyway.
     if (held > 0) {
         depth_.store(held + 1, std::memory_order_relaxed);
         return;
     }
-    while (true) {
-        // The exchange orders the flag before the look at `writing_`, as the writer orders
-        // its announcement before its look at the flags.
-        depth_.exchange(1, std::memory_order_seq_cst);
-        if (!lock.writing_.load(std::memory_order_seq_cst)) return;
-        depth_.store(0, std::memory_order_release);
-        while (lock.writing_.load(std::memory_order_acquire)) std::this_thread::yield();
-    }
+    Readers::raise(depth_, 1u, lock.writing_);
 }
 
 TreeLock::Shared::~Shared() {
@@ -74,10 +93,7 @@ TreeLock::Shared::~Shared() {
 
 TreeLock::Exclusive::Exclusive(TreeLock &lock) : lock_(lock) {
     lock_.writers_.lock();
-    lock_.writing_.store(true, std::memory_order_seq_cst);
-    for (Reader *reader : lock_.readers_) {
-        while (reader->depth.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
-    }
+    Readers::announceAndWait(lock_.writing_, nullptr);
 }
 
 TreeLock::Exclusive::~Exclusive() {
@@ -183,7 +199,7 @@ void destroyDetached(std::shared_ptr<Key> top) {
         std::shared_ptr<Key> key = std::move(pending.back());
         pending.pop_back();
         {
-            std::unique_lock<std::shared_mutex> values(key->valuesLock);
+            std::unique_lock<ValuesLock> values(key->valuesLock);
             key->deleted.store(true, std::memory_order_relaxed);
             key->clearValues();
         }
@@ -223,7 +239,7 @@ void deleteChildren(Key &key) {
 
 void emptyKey(Key &key) {
     deleteChildren(key);
-    std::unique_lock<std::shared_mutex> values(key.valuesLock);
+    std::unique_lock<ValuesLock> values(key.valuesLock);
     key.clearValues();
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,10 +23,38 @@ namespace regemu {
 // lock slots and handle shards.
 unsigned threadNumber();
 
-// Many readers, rare writers. Each thread that reads has a flag of its own, on a cache line
-// of its own: a reader raises it (one atomic exchange) and lowers it with a plain store, so
-// readers on different threads share no written line. A writer announces itself, then
-// waits until no reader's flag is up; readers that see it wait until it is done.
+// The threads that read the tree or a key's values. Each has marks of its own on a cache
+// line of its own, written only by it: a reader raises a mark with one atomic exchange and
+// lowers it with a plain store, so readers on different threads share no written line and
+// pay one atomic instruction, not two. A writer announces itself, then waits until no
+// thread's mark shows a reader; a reader that sees the announcement lowers its mark and
+// waits for the writer to finish.
+class Readers {
+public:
+    struct alignas(64) Marks {
+        std::atomic<unsigned> treeDepth{0};         // TreeLock::Shared held (they may nest)
+        std::atomic<const void *> values{nullptr};  // the ValuesLock read under, if any
+    };
+    // The calling thread's marks.
+    static Marks &mine();
+    // Raises `mark` to `value` once no writer is announced in `writing`.
+    template <class T>
+    static void raise(std::atomic<T> &mark, T value, const std::atomic<bool> &writing) {
+        while (true) {
+            // The exchange orders the mark before the look at `writing`, as a writer orders
+            // its announcement before its look at the marks.
+            mark.exchange(value, std::memory_order_seq_cst);
+            if (!writing.load(std::memory_order_seq_cst)) return;
+            mark.store(T{}, std::memory_order_release);
+            while (writing.load(std::memory_order_acquire)) std::this_thread::yield();
+        }
+    }
+    // Sets `writing`, then waits until no thread reads the tree (`valuesLock` null) or
+    // reads under `valuesLock`.
+    static void announceAndWait(std::atomic<bool> &writing, const void *valuesLock);
+};
+
+// The tree's structure: many readers, rare writers, one at a time.
 class TreeLock {
 public:
     class Shared {
@@ -50,18 +79,29 @@ public:
         TreeLock &lock_;
     };
 
-    struct alignas(64) Reader {
-        std::atomic<unsigned> depth{0};  // shared locks the thread holds; written by it alone
-    };
-    // Forgets a reader whose thread has ended.
-    void retire(Reader *reader);
+private:
+    std::mutex writers_;
+    std::atomic<bool> writing_{false};
+};
+
+// A key's values: many readers, one writer at a time. Usable with std::shared_lock and
+// std::unique_lock. A thread reads under one ValuesLock at a time.
+class ValuesLock {
+public:
+    void lock_shared() { Readers::raise<const void *>(Readers::mine().values, this, writing_); }
+    void unlock_shared() { Readers::mine().values.store(nullptr, std::memory_order_release); }
+    void lock() {
+        writers_.lock();
+        Readers::announceAndWait(writing_, this);
+    }
+    void unlock() {
+        writing_.store(false, std::memory_order_release);
+        writers_.unlock();
+    }
 
 private:
-    Reader &local();
-
-    std::mutex writers_;           // one writer at a time; guards readers_
+    std::mutex writers_;
     std::atomic<bool> writing_{false};
-    std::vector<Reader *> readers_;
 };
 
 struct Value {
@@ -104,7 +144,7 @@ struct alignas(64) Key {
 
     // Guarded by valuesLock. Values keep their insertion order; the index maps a view of
     // each value's name to its position.
-    mutable std::shared_mutex valuesLock;
+    mutable ValuesLock valuesLock;
     std::vector<std::unique_ptr<Value>> values;
     NameIndex<size_t> valueIndex;
     LengthHistogram valueNameLengths;
