@@ -27,12 +27,35 @@ HandleTable::Entry *HandleTable::locate(HKEY handle, Shard *&shard, uint32_t &in
     return entryAt(*shard, index);
 }
 
+namespace {
+
+// The calling thread's kept entries; trivially made, so reading them needs no guard.
+thread_local HandleTable::KeptEntries keptEntries;
+
+// Gives the thread's kept entries back when the thread ends.
+struct KeptEntriesReturn {
+    ~KeptEntriesReturn() {
+        if (keptEntries.table) keptEntries.table->giveBack(keptEntries);
+    }
+};
+
+}  // namespace
+
 LONG HandleTable::add(const std::shared_ptr<Key> &key, REGSAM access, uint32_t era, HKEY *out) {
-    const unsigned shardNumber = threadNumber() % kShards;
-    Shard &shard = shards_[shardNumber];
+    KeptEntries &kept = keptEntries;
+    unsigned shardNumber;
     uint32_t index;
+    Entry *entry;
     std::shared_ptr<Key> previous;  // a last reference is dropped outside the lock
-    {
+    if (kept.count > 0 && kept.table == this) {
+        // Closed and drained by this thread, and on no list: this thread's alone.
+        --kept.count;
+        shardNumber = kept.shard[kept.count];
+        index = kept.index[kept.count];
+        entry = entryAt(shards_[shardNumber], index);
+    } else {
+        shardNumber = threadNumber() % kShards;
+        Shard &shard = shards_[shardNumber];
         std::lock_guard<SpinLock> lock(shard.lock);
         if (shard.firstUnused != kNoEntry) {
             index = shard.firstUnused;
@@ -47,16 +70,15 @@ LONG HandleTable::add(const std::shared_ptr<Key> &key, REGSAM access, uint32_t e
             }
             ++shard.size;
         }
-        Entry &entry = *entryAt(shard, index);
-        if (entry.key != key) {
-            previous = std::move(entry.key);
-            entry.key = key;
-        }
-        entry.access = access;
-        entry.era = era;
-        entry.state.store(0, std::memory_order_release);
-        ++shard.open;
+        entry = entryAt(shard, index);
     }
+    if (entry->key != key) {
+        previous = std::move(entry->key);
+        entry->key = key;
+    }
+    entry->access = access;
+    entry->era = era;
+    entry->state.store(0, std::memory_order_release);
     const uintptr_t value = 4 * (1 + shardNumber + uintptr_t{kShards} * index);
     *out = reinterpret_cast<HKEY>(value);
     return ERROR_SUCCESS;
@@ -82,8 +104,8 @@ bool HandleTable::remove(HKEY handle) {
     uint32_t index;
     Entry *entry = locate(handle, shard, index);
     if (!entry) return false;
-    // One close wins. The lock is not held while waiting: a call using this handle may
-    // need it to open another key.
+    // One close wins. No lock is held while waiting: a call using this handle may need one
+    // to open another key.
     uint32_t state = entry->state.fetch_or(kClosed, std::memory_order_acq_rel);
     if (state & kClosed) return false;
     state |= kClosed;
@@ -93,18 +115,47 @@ bool HandleTable::remove(HKEY handle) {
         state = entry->state.load(std::memory_order_acquire);
     }
     entry->access = 0;
-    std::lock_guard<SpinLock> lock(shard->lock);
-    entry->nextUnused = shard->firstUnused;
-    shard->firstUnused = index;
-    --shard->open;
+    KeptEntries &kept = keptEntries;
+    if (kept.count < KeptEntries::kMax && (kept.table == this || !kept.table)) {
+        if (!kept.table) {
+            thread_local KeptEntriesReturn giveBackAtExit;
+            (void)giveBackAtExit;
+            kept.table = this;
+        }
+        kept.shard[kept.count] = static_cast<uint32_t>(shard - shards_);
+        kept.index[kept.count] = index;
+        ++kept.count;
+        return true;
+    }
+    free(*shard, index);
     return true;
+}
+
+void HandleTable::free(Shard &shard, uint32_t index) {
+    std::lock_guard<SpinLock> lock(shard.lock);
+    entryAt(shard, index)->nextUnused = shard.firstUnused;
+    shard.firstUnused = index;
+}
+
+void HandleTable::giveBack(KeptEntries &kept) {
+    while (kept.count > 0) {
+        --kept.count;
+        free(shards_[kept.shard[kept.count]], kept.index[kept.count]);
+    }
 }
 
 DWORD HandleTable::openCount() {
     DWORD total = 0;
     for (Shard &shard : shards_) {
-        std::lock_guard<SpinLock> lock(shard.lock);
-        total += shard.open;
+        uint32_t size;
+        {
+            std::lock_guard<SpinLock> lock(shard.lock);
+            size = shard.size;
+        }
+        for (uint32_t index = 0; index < size; ++index) {
+            const Entry *entry = entryAt(shard, index);
+            total += !(entry->state.load(std::memory_order_acquire) & kClosed);
+        }
     }
     return total;
 }

@@ -30,7 +30,8 @@ private:
 };
 
 // Sharded by thread: a thread opens in its own shard, so threads opening and closing keys at
-// the same time rarely share a lock. The shard is encoded in the handle value.
+// the same time rarely share a lock. The shard is encoded in the handle value. A thread keeps
+// the last few entries it closed for its next opens, which then take no lock at all.
 // Using a handle takes no lock: it counts itself on the handle's own entry, and a close waits
 // for the uses in progress before the entry can be reused.
 class HandleTable {
@@ -72,6 +73,17 @@ public:
     bool remove(HKEY handle);
     DWORD openCount();
 
+    // Entries a thread has closed and kept for its own next opens, last closed first.
+    struct KeptEntries {
+        static constexpr unsigned kMax = 4;
+        HandleTable *table = nullptr;  // set once the thread keeps any
+        unsigned count = 0;
+        uint32_t shard[kMax];
+        uint32_t index[kMax];
+    };
+    // Gives a thread's kept entries back to their shards.
+    void giveBack(KeptEntries &kept);
+
 private:
     static constexpr unsigned kShards = 16;
     static constexpr uint32_t kMaxPerShard = 1u << 22;
@@ -99,12 +111,12 @@ private:
         std::atomic<Entry *> blocks[kBlocks] = {};  // made under the lock, read without it
         uint32_t size = 0;                          // entries made so far
         uint32_t firstUnused = kNoEntry;            // closed entries, last closed first
-        DWORD open = 0;
     };
 
     // The entry of an index, or null when its block is not made yet.
     static Entry *entryAt(Shard &shard, uint32_t index);
     Entry *locate(HKEY handle, Shard *&shard, uint32_t &index);
+    void free(Shard &shard, uint32_t index);
 
     Shard shards_[kShards];
 };
