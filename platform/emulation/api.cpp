@@ -176,7 +176,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
         // A size asked for without a buffer reads 0 unless the value is found.
         if (!lpData && lpcbData) *lpcbData = 0;
         if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-        std::shared_lock<ValuesLock> lock(ref.key->valuesLock);
+        ValuesLock::Shared lock(ref.key->valuesLock);
         if (ref.gone()) return ERROR_KEY_DELETED;
         const Value *value = ref.key->findValue(valueNameOf(lpValueName));
         if (!value) return ERROR_FILE_NOT_FOUND;
@@ -238,7 +238,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
         if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
         const Key &key = *ref.key;
         TreeLock::Shared tree(s.tree);
-        std::shared_lock<ValuesLock> values(key.valuesLock);
+        ValuesLock::Shared values(key.valuesLock);
         if (ref.gone()) return ERROR_KEY_DELETED;
         LONG result = ERROR_SUCCESS;
         if (lpcchClass) {
@@ -283,7 +283,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-        std::shared_lock<ValuesLock> lock(ref.key->valuesLock);
+        ValuesLock::Shared lock(ref.key->valuesLock);
         if (ref.gone()) return ERROR_KEY_DELETED;
         if (dwIndex >= ref.key->values.size()) return ERROR_NO_MORE_ITEMS;
         const Value &value = *ref.key->values[dwIndex];

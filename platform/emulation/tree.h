@@ -84,12 +84,23 @@ private:
     std::atomic<bool> writing_{false};
 };
 
-// A key's values: many readers, one writer at a time. Usable with std::shared_lock and
-// std::unique_lock. A thread reads under one ValuesLock at a time.
+// A key's values: many readers, one writer at a time (std::unique_lock for writers). A
+// thread reads under one ValuesLock at a time.
 class ValuesLock {
 public:
-    void lock_shared() { Readers::raise<const void *>(Readers::mine().values, this, writing_); }
-    void unlock_shared() { Readers::mine().values.store(nullptr, std::memory_order_release); }
+    class Shared {
+    public:
+        explicit Shared(const ValuesLock &lock) : mark_(Readers::mine().values) {
+            Readers::raise<const void *>(mark_, &lock, lock.writing_);
+        }
+        ~Shared() { mark_.store(nullptr, std::memory_order_release); }
+        Shared(const Shared &) = delete;
+        Shared &operator=(const Shared &) = delete;
+
+    private:
+        std::atomic<const void *> &mark_;
+    };
+
     void lock() {
         writers_.lock();
         Readers::announceAndWait(writing_, this);
