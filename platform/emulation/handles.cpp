@@ -90,10 +90,15 @@ bool HandleTable::use(HKEY handle, Use &out) {
     Entry *entry = locate(handle, shard, index);
     if (!entry) return false;
     uint32_t state = entry->state.load(std::memory_order_relaxed);
-    do {
+    if (processIsSingleThreaded()) {
         if (state & kClosed) return false;
-    } while (!entry->state.compare_exchange_weak(state, state + 1, std::memory_order_acquire,
-                                                 std::memory_order_relaxed));
+        entry->state.store(state + 1, std::memory_order_relaxed);
+    } else {
+        do {
+            if (state & kClosed) return false;
+        } while (!entry->state.compare_exchange_weak(state, state + 1, std::memory_order_acquire,
+                                                     std::memory_order_relaxed));
+    }
     out.release();
     out.entry_ = entry;
     return true;
@@ -106,8 +111,15 @@ bool HandleTable::remove(HKEY handle) {
     if (!entry) return false;
     // One close wins. No lock is held while waiting: a call using this handle may need one
     // to open another key.
-    uint32_t state = entry->state.fetch_or(kClosed, std::memory_order_acq_rel);
-    if (state & kClosed) return false;
+    uint32_t state;
+    if (processIsSingleThreaded()) {
+        state = entry->state.load(std::memory_order_relaxed);
+        if (state & kClosed) return false;
+        entry->state.store(state | kClosed, std::memory_order_relaxed);
+    } else {
+        state = entry->state.fetch_or(kClosed, std::memory_order_acq_rel);
+        if (state & kClosed) return false;
+    }
     state |= kClosed;
     // Only calls racing the close on the same handle are in progress here; they are short.
     while (state != kClosed) {

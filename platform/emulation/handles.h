@@ -19,6 +19,10 @@ namespace regemu {
 class SpinLock {
 public:
     void lock() {
+        if (processIsSingleThreaded()) {
+            held_.store(true, std::memory_order_relaxed);
+            return;
+        }
         while (held_.exchange(true, std::memory_order_acquire)) {
             while (held_.load(std::memory_order_relaxed)) std::this_thread::yield();
         }
@@ -55,7 +59,13 @@ public:
     private:
         friend class HandleTable;
         void release() {
-            if (entry_) entry_->state.fetch_sub(1, std::memory_order_release);
+            if (!entry_) return;
+            if (processIsSingleThreaded()) {
+                entry_->state.store(entry_->state.load(std::memory_order_relaxed) - 1,
+                                    std::memory_order_relaxed);
+            } else {
+                entry_->state.fetch_sub(1, std::memory_order_release);
+            }
             entry_ = nullptr;
         }
         Entry *entry_ = nullptr;

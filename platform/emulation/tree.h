@@ -9,6 +9,9 @@
 
 #include <atomic>
 #include <cstdint>
+#if defined(__GLIBC__) && __has_include(<sys/single_threaded.h>)
+#include <sys/single_threaded.h>
+#endif
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -18,6 +21,18 @@
 #include <vector>
 
 namespace regemu {
+
+// Whether the process runs one thread only. Then no other thread can race this one, and a
+// thread started later sees all it did (starting a thread orders memory), so the atomic
+// read-modify-write instructions of an uncontended lock can be plain loads and stores, as
+// glibc's own locks and libstdc++'s reference counts do in such a process.
+inline bool processIsSingleThreaded() {
+#if defined(__GLIBC__) && __has_include(<sys/single_threaded.h>)
+    return __libc_single_threaded;
+#else
+    return false;
+#endif
+}
 
 // A small number fixed for the life of the calling thread, used to spread threads over
 // lock slots and handle shards.
@@ -40,6 +55,10 @@ public:
     // Raises `mark` to `value` once no writer is announced in `writing`.
     template <class T>
     static void raise(std::atomic<T> &mark, T value, const std::atomic<bool> &writing) {
+        if (processIsSingleThreaded()) {
+            mark.store(value, std::memory_order_relaxed);
+            return;
+        }
         while (true) {
             // The exchange orders the mark before the look at `writing`, as a writer orders
             // its announcement before its look at the marks.
