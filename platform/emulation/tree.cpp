@@ -159,8 +159,8 @@ const std::shared_ptr<Key> *findChild(const Key &parent, std::string_view childN
 
 Walk walkPath(Key &start, const Path &path) {
     Walk walk{&start, nullptr, 0};
-    for (std::string_view part : path) {
-        const std::shared_ptr<Key> *child = findChild(*walk.deepest, part);
+    for (size_t part = 0; part < path.size(); ++part) {
+        const std::shared_ptr<Key> *child = findChild(*walk.deepest, path[part]);
         if (!child) break;
         walk.deepest = child->get();
         walk.found = child;
