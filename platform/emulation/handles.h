@@ -88,8 +88,8 @@ public:
         static constexpr unsigned kMax = 4;
         HandleTable *table = nullptr;  // set once the thread keeps any
         unsigned count = 0;
-        uint32_t shard[kMax];
-        uint32_t index[kMax];
+        uint32_t shard[kMax] = {};
+        uint32_t index[kMax] = {};
     };
     // Gives a thread's kept entries back to their shards.
     void giveBack(KeptEntries &kept);
