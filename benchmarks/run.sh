@@ -2,7 +2,8 @@
 # Builds the library and the benchmark in a Release build of their own (build/bench), runs the
 # benchmark and writes benchmarks/results/results.tsv, results.md and benchmark.png.
 #
-#   bash benchmarks/run.sh                  the full run (3 forks, about 5 minutes)
+#   bash benchmarks/run.sh                  the full run (3 forks, about 5 minutes), then the
+#                                           emulation against an earlier build (registry-compare.md)
 #   BENCH_QUICK=1 bash benchmarks/run.sh    a short run; results go to build/bench instead
 #
 # Settings (environment):
@@ -29,7 +30,7 @@ fi
 
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCVSREG_BUILD_BENCHMARKS=ON \
   -DCVSREG_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target cvswin32regkey_bench -j "$(nproc)"
+cmake --build "$build" --target cvswin32regkey_bench cvsreg_bench_registry_compare -j "$(nproc)"
 
 # Sets JAVA, CLASSPATH, LIBRARY_DIRS, REGEMU_DIR, JNA_BOOT_DIR and BUILD_TYPE.
 . "$build/benchmarks/bench.env"
@@ -60,6 +61,18 @@ if [[ -n ${BENCH_FILTER:-} ]]; then
   echo "bench: wrote $results/results.tsv and results.md (no plot for a filtered run)"
   exit 0
 fi
+
+# The emulated registry against the build of an earlier commit, natively, side by side.
+{
+  echo "# The emulated registry against commit $(sed -n 's/^CVSREG_BENCH_BASELINE:STRING=//p' "$build/CMakeCache.txt")"
+  echo
+  echo "$(date -u '+%Y-%m-%d %H:%M UTC'); load $(cut -d' ' -f1-3 /proc/loadavg) before"
+  echo
+  "$build/benchmarks/cvsreg_bench_registry_compare"
+  echo
+  echo "load $(cut -d' ' -f1-3 /proc/loadavg) after"
+} >"$results/registry-compare.md"
+echo "bench: wrote $results/registry-compare.md"
 if ! command -v gnuplot >/dev/null; then
   if [[ $(id -u) == 0 ]] && command -v apt-get >/dev/null; then
     apt-get install -y -qq gnuplot-nox >/dev/null

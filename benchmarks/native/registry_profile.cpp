@@ -5,6 +5,8 @@
 // runs N repetitions of CASE inside a function named profiled_CASE, so that callgrind counts
 // only them. The cases repeat what the benchmark's rows ask of the registry:
 //   get          getValue's registry calls (open, size, malloc, data, free, close), short REG_SZ
+//   open_close   RegOpenKeyExA of getValue's three-part path and RegCloseKey
+//   query        one RegQueryValueExA of the short REG_SZ's data on a handle kept open
 //   get_keys10   the same on a key of 10 REG_DWORD values, 8 names in turn
 //   get_keys100k the same on a key of 100,000 values
 //   walk_keys10  one walk's registry calls per name (RegEnumValueA, malloc/free), 10 values
@@ -106,6 +108,27 @@ __attribute__((noinline)) long profiled_get(long n) {
     return failures;
 }
 
+__attribute__((noinline)) long profiled_open_close(long n) {
+    long failures = 0;
+    for (long i = 0; i < n; ++i) {
+        HKEY key = nullptr;
+        failures += RegOpenKeyExA(kRoot, kValues, 0, KEY_READ, &key) != ERROR_SUCCESS;
+        failures += RegCloseKey(key) != ERROR_SUCCESS;
+    }
+    return failures;
+}
+
+__attribute__((noinline)) long profiled_query(long n, HKEY key) {
+    long failures = 0;
+    for (long i = 0; i < n; ++i) {
+        BYTE buffer[64];
+        DWORD type = 0;
+        DWORD size = sizeof buffer;
+        failures += RegQueryValueExA(key, "Text", nullptr, &type, buffer, &size) != ERROR_SUCCESS;
+    }
+    return failures;
+}
+
 __attribute__((noinline)) long profiled_get_keys(long n, const char* path,
                                                  const std::vector<std::string>& names) {
     long failures = 0;
@@ -144,6 +167,13 @@ int main(int argc, char** argv) {
     long result;
     if (which == "get") {
         result = profiled_get(n);
+    } else if (which == "open_close") {
+        result = profiled_open_close(n);
+    } else if (which == "query") {
+        HKEY key = nullptr;
+        check(RegOpenKeyExA(kRoot, kValues, 0, KEY_READ, &key), "RegOpenKeyExA");
+        result = profiled_query(n, key);
+        RegCloseKey(key);
     } else if (which == "get_keys10") {
         result = profiled_get_keys(n, kKeys10, spread_names(10));
     } else if (which == "get_keys100k") {

@@ -70,19 +70,16 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
             if (subKey && *subKey == '\\' && rootIndex(hKey) == 0) ++subKey;
             Path path;
             if (LONG error = splitPath(subKey, path)) return error;
-            std::shared_ptr<Key> target;
             REGSAM granted;
-            uint32_t era;
-            {
-                TreeLock::Shared lock(s.tree);
-                if (ref.gone()) return ERROR_KEY_DELETED;
-                Walk walk = walkPath(*ref.key, path);
-                if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
-                if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
-                target = walk.found ? *walk.found : ref.owner(s);
-                era = target->era.load(std::memory_order_relaxed);
-            }
-            return s.handles.add(std::move(target), granted, era, phkResult);
+            TreeLock::Shared lock(s.tree);
+            if (ref.gone()) return ERROR_KEY_DELETED;
+            Walk walk = walkPath(*ref.key, path);
+            if (walk.matched != path.size()) return ERROR_FILE_NOT_FOUND;
+            if (LONG error = grantAccess(samDesired, walk.deepest->denied, granted)) return error;
+            // Added while the tree holds the key, so the handle takes its reference from there.
+            const std::shared_ptr<Key> &target = walk.found ? *walk.found : ref.owner(s);
+            return s.handles.add(target, granted, target->era.load(std::memory_order_relaxed),
+                                 phkResult);
         };
         // Past the handle check, a failed open leaves NULL behind.
         LONG result = open();
@@ -195,7 +192,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
         // A size asked for without a buffer reads 0 unless the value is found.
         if (!lpData && lpcbData) *lpcbData = 0;
         if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-        std::shared_lock<std::shared_mutex> lock(ref.key->valuesLock);
+        ValuesLock::Shared lock(ref.key->valuesLock);
         if (ref.gone()) return ERROR_KEY_DELETED;
         const Value *value = ref.key->findValue(valueNameOf(lpValueName));
         if (!value) return ERROR_FILE_NOT_FOUND;
@@ -230,7 +227,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
         if (cbData && isStringType(dwType) && lpData[cbData - 1] != 0 && lpData[cbData] == 0) ++cbData;
         // Copied before locking; readers then see the old bytes or the new, whole.
         std::vector<BYTE> data(lpData, lpData + cbData);
-        std::unique_lock<std::shared_mutex> lock(ref.key->valuesLock);
+        std::unique_lock<ValuesLock> lock(ref.key->valuesLock);
         if (ref.gone()) return ERROR_KEY_DELETED;
         ref.key->setValue(name, dwType, std::move(data));
         return ERROR_SUCCESS;
@@ -243,7 +240,7 @@ LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-        std::unique_lock<std::shared_mutex> lock(ref.key->valuesLock);
+        std::unique_lock<ValuesLock> lock(ref.key->valuesLock);
         if (ref.gone()) return ERROR_KEY_DELETED;
         return ref.key->deleteValue(valueNameOf(lpValueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
@@ -264,7 +261,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
         if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
         const Key &key = *ref.key;
         TreeLock::Shared tree(s.tree);
-        std::shared_lock<std::shared_mutex> values(key.valuesLock);
+        ValuesLock::Shared values(key.valuesLock);
         if (ref.gone()) return ERROR_KEY_DELETED;
         LONG result = ERROR_SUCCESS;
         if (lpcchClass) {
@@ -312,7 +309,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
         Ref ref;
         if (LONG error = resolve(s, hKey, ref)) return error;
         if (!(ref.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-        std::shared_lock<std::shared_mutex> lock(ref.key->valuesLock);
+        ValuesLock::Shared lock(ref.key->valuesLock);
         if (ref.gone()) return ERROR_KEY_DELETED;
         if (dwIndex >= ref.key->values.size()) return ERROR_NO_MORE_ITEMS;
         const Value &value = *ref.key->values[dwIndex];
@@ -370,7 +367,7 @@ LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
             constexpr REGSAM kNeeded = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
             if ((ref.access & kNeeded) != kNeeded) return ERROR_ACCESS_DENIED;
             deleteChildren(*ref.key);
-            std::unique_lock<std::shared_mutex> values(ref.key->valuesLock);
+            std::unique_lock<ValuesLock> values(ref.key->valuesLock);
             if (ref.key->values.empty()) return ERROR_SUCCESS;
             if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
             ref.key->clearValues();

@@ -28,31 +28,31 @@ const char *functionName(Function function) { return kFunctionNames[function]; }
 
 namespace {
 
+// The calling thread's block; a plain pointer, so the common case reads it with no guard.
+thread_local CallCounters::Block *localBlock = nullptr;
+
 // Gives the thread's block back to the counters when the thread ends.
-struct LocalBlock {
+struct BlockRetirer {
     CallCounters *owner = nullptr;
-    CallCounters::Block *block = nullptr;
-    ~LocalBlock() {
-        if (owner) owner->retire(block);
+    ~BlockRetirer() {
+        if (owner) owner->retire(localBlock);
+        localBlock = nullptr;
     }
 };
-
-thread_local LocalBlock localBlock;
 
 }  // namespace
 
 CallCounters::Block &CallCounters::local() {
-    LocalBlock &mine = localBlock;
-    if (!mine.block) {
-        auto block = std::make_unique<Block>();
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            blocks_.push_back(block.get());
-        }
-        mine.owner = this;
-        mine.block = block.release();
+    if (localBlock) return *localBlock;
+    thread_local BlockRetirer retirer;
+    auto block = std::make_unique<Block>();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        blocks_.push_back(block.get());
     }
-    return *mine.block;
+    retirer.owner = this;
+    localBlock = block.release();
+    return *localBlock;
 }
 
 void CallCounters::count(Function function) {

@@ -127,14 +127,15 @@ void appendTree(std::string &out, const std::string &topPath, Key &top) {
         out += item.path;
         out += "]\r\n";
         {
-            std::shared_lock<std::shared_mutex> values(item.key->valuesLock);
+            ValuesLock::Shared values(item.key->valuesLock);
             for (const auto &value : item.key->values) appendValue(out, *value);
         }
         out += "\r\n";
         std::vector<std::pair<std::vector<uint32_t>, Key *>> children;
         children.reserve(item.key->children.size());
-        for (auto &entry : item.key->children)
-            children.emplace_back(sortKey(entry.second->name), entry.second.get());
+        item.key->children.forEach([&](const std::shared_ptr<Key> &child) {
+            children.emplace_back(sortKey(child->name), child.get());
+        });
         std::sort(children.begin(), children.end());
         for (auto it = children.rbegin(); it != children.rend(); ++it)
             pending.push_back({it->second, item.path + "\\" + it->second->name});
@@ -164,7 +165,7 @@ std::string exportEverything(State &s) {
         Key &key = *s.roots[root];
         bool empty;
         {
-            std::shared_lock<std::shared_mutex> values(key.valuesLock);
+            ValuesLock::Shared values(key.valuesLock);
             empty = key.values.empty() && key.children.empty();
         }
         if (!empty) appendTree(document, rootName(root), key);

@@ -157,6 +157,26 @@ inline uint64_t load(const char *p) {
     return word;
 }
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read little-endian");
+
+// The bytes of `text` from `from` on, fewer than eight, zero-padded. A name of eight bytes or
+// more is read with one load that ends at its last byte.
+inline uint64_t loadTail(std::string_view text, size_t from) {
+    const size_t count = text.size() - from;
+    if (count == 0) return 0;
+    if (text.size() >= 8) return load(text.data() + text.size() - 8) >> (8 * (8 - count));
+    // A short name: two loads that may overlap, each within the name.
+    const char *p = text.data() + from;
+    if (count >= 4) {
+        uint32_t low, high;
+        std::memcpy(&low, p, 4);
+        std::memcpy(&high, p + count - 4, 4);
+        return low | (uint64_t{high} << (8 * (count - 4)));
+    }
+    auto byteAt = [&](size_t k) { return uint64_t{static_cast<unsigned char>(p[k])} << (8 * k); };
+    return byteAt(0) | byteAt(count / 2) | byteAt(count - 1);
+}
+
 // Uppercases eight ASCII bytes.
 inline uint64_t upcase(uint64_t word) {
     const uint64_t atLeastA = word + kOnes * (0x80 - 'a');
@@ -166,59 +186,98 @@ inline uint64_t upcase(uint64_t word) {
 
 }  // namespace ascii
 
-// Names compare as Windows compares them: unit by unit through the uppercase table.
+// Names compare as Windows compares them: unit by unit through the uppercase table. The
+// common case, ASCII read a word at a time, is inline; the rest of a name from the first word
+// that is not ASCII on is taken out of line.
+constexpr uint64_t kNameHashStart = 1469598103934665603ull;
+constexpr uint64_t kNameHashPrime = 1099511628211ull;
+
+// The hash `h` of a name's first `from` bytes, continued over the rest.
+uint64_t continueNameHash(std::string_view s, size_t from, uint64_t h) noexcept;
+// Whether two names, equal in their first `from` bytes, are equal.
+bool continueNamesEqual(std::string_view a, std::string_view b, size_t from) noexcept;
+
 struct CaseInsensitiveHash {
     size_t operator()(std::string_view s) const noexcept {
-        constexpr uint64_t kPrime = 1099511628211ull;
-        uint64_t h = 1469598103934665603ull;
+        uint64_t h = kNameHashStart;
         size_t i = 0;
         for (; i + 8 <= s.size(); i += 8) {
             const uint64_t word = ascii::load(s.data() + i);
-            if (word & ascii::kHighBits) break;
-            h = (h ^ ascii::upcase(word)) * kPrime;
+            if (word & ascii::kHighBits) return static_cast<size_t>(continueNameHash(s, i, h));
+            h = (h ^ ascii::upcase(word)) * kNameHashPrime;
         }
-        for (; i < s.size(); ++i) {
-            const auto c = static_cast<unsigned char>(s[i]);
-            if (c >= 0x80) break;
-            h = (h ^ upcaseAscii(c)) * kPrime;
+        if (i < s.size()) {
+            // An ASCII tail of fewer than eight bytes, as one word.
+            const uint64_t tail = ascii::loadTail(s, i);
+            if (tail & ascii::kHighBits) return static_cast<size_t>(continueNameHash(s, i, h));
+            h = (h ^ ascii::upcase(tail)) * kNameHashPrime;
         }
-        for (FoldedUnits units(s, i); !units.done();) h = (h ^ units.next()) * kPrime;
         return static_cast<size_t>(h);
     }
 };
 
 struct CaseInsensitiveEqual {
     bool operator()(std::string_view a, std::string_view b) const noexcept {
+        if (a.size() != b.size()) return continueNamesEqual(a, b, 0);
         size_t i = 0;
-        if (a.size() == b.size()) {
-            for (; i + 8 <= a.size(); i += 8) {
-                const uint64_t x = ascii::load(a.data() + i);
-                const uint64_t y = ascii::load(b.data() + i);
-                if ((x | y) & ascii::kHighBits) break;
-                if (x != y && ascii::upcase(x) != ascii::upcase(y)) return false;
-            }
+        for (; i + 8 <= a.size(); i += 8) {
+            const uint64_t x = ascii::load(a.data() + i);
+            const uint64_t y = ascii::load(b.data() + i);
+            if ((x | y) & ascii::kHighBits) return continueNamesEqual(a, b, i);
+            if (x != y && ascii::upcase(x) != ascii::upcase(y)) return false;
         }
-        const size_t common = a.size() < b.size() ? a.size() : b.size();
-        for (; i < common; ++i) {
-            const auto x = static_cast<unsigned char>(a[i]);
-            const auto y = static_cast<unsigned char>(b[i]);
-            if ((x | y) >= 0x80) break;
-            if (upcaseAscii(x) != upcaseAscii(y)) return false;
-        }
-        // After equal ASCII bytes, a side that has ended is equal only to an ended one.
-        if (i == a.size() || i == b.size()) return a.size() == b.size();
-        FoldedUnits left(a, i), right(b, i);
-        while (!left.done() && !right.done()) {
-            if (left.next() != right.next()) return false;
-        }
-        return left.done() && right.done();
+        if (i == a.size()) return true;
+        const uint64_t x = ascii::loadTail(a, i);
+        const uint64_t y = ascii::loadTail(b, i);
+        if ((x | y) & ascii::kHighBits) return continueNamesEqual(a, b, i);
+        return x == y || ascii::upcase(x) == ascii::upcase(y);
     }
 };
 
 inline bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return CaseInsensitiveEqual()(a, b);
 }
-using Path = std::vector<std::string_view>;
+// A subkey path's names. Paths of up to kInPlace names, nearly all of them, are held in
+// place, in storage left uninitialised until a name is added: opening a key neither
+// allocates nor clears anything.
+class Path {
+public:
+    static constexpr size_t kInPlace = 16;
+
+    Path() {}
+    template <class Iterator>
+    Path(Iterator first, Iterator last) {
+        for (; first != last; ++first) push_back(*first);
+    }
+    Path(const Path &) = delete;
+    Path &operator=(const Path &) = delete;
+
+    void push_back(std::string_view name) {
+        if (size_ == kInPlace) spilled_.assign(inPlace_, inPlace_ + kInPlace);
+        if (size_ >= kInPlace) spilled_.push_back(Name{name.data(), name.size()});
+        else inPlace_[size_] = Name{name.data(), name.size()};
+        ++size_;
+    }
+    void clear() {
+        size_ = 0;
+        spilled_.clear();
+    }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::string_view operator[](size_t i) const {
+        const Name &name = size_ > kInPlace ? spilled_[i] : inPlace_[i];
+        return std::string_view(name.data, name.size);
+    }
+
+private:
+    struct Name {  // no initialiser, so that an array of them costs nothing to make
+        const char *data;
+        size_t size;
+    };
+    Name inPlace_[kInPlace];
+    std::vector<Name> spilled_;  // all the names, once there are more
+    size_t size_ = 0;
+};
 
 // Splits a subkey path into names. NULL and "" give no names. Empty names inside or at the
 // end (two backslashes in a row, trailing backslashes) are skipped, as Windows skips them;

@@ -146,7 +146,7 @@ private:
         ImportOp op;
         op.kind = remove ? ImportOp::Kind::DeleteKey : ImportOp::Kind::OpenKey;
         op.root = root;
-        for (std::string_view part : path) op.path.emplace_back(part);
+        for (size_t part = 0; part < path.size(); ++part) op.path.emplace_back(path[part]);
         ops_.push_back(std::move(op));
         inSection_ = true;
         sectionDeleted_ = remove;

@@ -46,12 +46,12 @@ void applyImport(State &s, std::vector<ImportOp> &ops) {
             break;
         }
         case ImportOp::Kind::SetValue: {
-            std::unique_lock<std::shared_mutex> values(current->valuesLock);
+            std::unique_lock<ValuesLock> values(current->valuesLock);
             current->setValue(op.name, op.type, std::move(op.data));
             break;
         }
         case ImportOp::Kind::DeleteValue: {
-            std::unique_lock<std::shared_mutex> values(current->valuesLock);
+            std::unique_lock<ValuesLock> values(current->valuesLock);
             current->deleteValue(op.name);
             break;
         }
@@ -85,8 +85,10 @@ LONG resolve(State &s, HKEY handle, Ref &out) {
         out.root = root;
         return ERROR_SUCCESS;
     }
-    if (!s.handles.get(handle, out.hold, out.access, out.era)) return ERROR_INVALID_HANDLE;
-    out.key = out.hold.get();
+    if (!s.handles.use(handle, out.use)) return ERROR_INVALID_HANDLE;
+    out.key = out.use.key();
+    out.access = out.use.access();
+    out.era = out.use.era();
     out.root = -1;
     return ERROR_SUCCESS;
 }

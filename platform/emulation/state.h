@@ -31,15 +31,15 @@ struct State {
 // reachable at exit: threads and unloading code may still call in during shutdown.
 State &state();
 
-// What a handle stands for.
+// What a handle stands for, for the length of one call.
 struct Ref {
     Key *key = nullptr;
-    std::shared_ptr<Key> hold;  // empty for a predefined root, which never goes away
+    HandleTable::Use use;  // empty for a predefined root, which never goes away
     REGSAM access = 0;
-    int root = -1;              // index of the predefined key, or -1
-    uint32_t era = 0;           // the key's era when the handle was opened
+    int root = -1;         // index of the predefined key, or -1
+    uint32_t era = 0;      // the key's era when the handle was opened
 
-    const std::shared_ptr<Key> &owner(State &s) const { return root >= 0 ? s.roots[root] : hold; }
+    const std::shared_ptr<Key> &owner(State &s) const { return root >= 0 ? s.roots[root] : use.owner(); }
     // Whether the key is deleted (for a handle opened on a root: emptied by a reset since).
     bool gone() const {
         return key->deleted.load(std::memory_order_relaxed) ||

@@ -3,31 +3,79 @@
 #ifndef REGEMU_TREE_H
 #define REGEMU_TREE_H
 
+#include "name_index.h"
 #include "names.h"
 #include "regemu.h"
 
 #include <atomic>
 #include <cstdint>
+#if defined(__GLIBC__) && __has_include(<sys/single_threaded.h>)
+#include <sys/single_threaded.h>
+#endif
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace regemu {
+
+// Whether the process runs one thread only. Then no other thread can race this one, and a
+// thread started later sees all it did (starting a thread orders memory), so the atomic
+// read-modify-write instructions of an uncontended lock can be plain loads and stores, as
+// glibc's own locks and libstdc++'s reference counts do in such a process.
+inline bool processIsSingleThreaded() {
+#if defined(__GLIBC__) && __has_include(<sys/single_threaded.h>)
+    return __libc_single_threaded;
+#else
+    return false;
+#endif
+}
 
 // A small number fixed for the life of the calling thread, used to spread threads over
 // lock slots and handle shards.
 unsigned threadNumber();
 
-// Readers lock only the slot of their thread; writers lock every slot. Opens from many
-// threads then share no cache line, while tree changes (rare) pay for all slots.
+// The threads that read the tree or a key's values. Each has marks of its own on a cache
+// line of its own, written only by it: a reader raises a mark with one atomic exchange and
+// lowers it with a plain store, so readers on different threads share no written line and
+// pay one atomic instruction, not two. A writer announces itself, then waits until no
+// thread's mark shows a reader; a reader that sees the announcement lowers its mark and
+// waits for the writer to finish.
+class Readers {
+public:
+    struct alignas(64) Marks {
+        std::atomic<unsigned> treeDepth{0};         // TreeLock::Shared held (they may nest)
+        std::atomic<const void *> values{nullptr};  // the ValuesLock read under, if any
+    };
+    // The calling thread's marks.
+    static Marks &mine();
+    // Raises `mark` to `value` once no writer is announced in `writing`.
+    template <class T>
+    static void raise(std::atomic<T> &mark, T value, const std::atomic<bool> &writing) {
+        if (processIsSingleThreaded()) {
+            mark.store(value, std::memory_order_relaxed);
+            return;
+        }
+        while (true) {
+            // The exchange orders the mark before the look at `writing`, as a writer orders
+            // its announcement before its look at the marks.
+            mark.exchange(value, std::memory_order_seq_cst);
+            if (!writing.load(std::memory_order_seq_cst)) return;
+            mark.store(T{}, std::memory_order_release);
+            while (writing.load(std::memory_order_acquire)) std::this_thread::yield();
+        }
+    }
+    // Sets `writing`, then waits until no thread reads the tree (`valuesLock` null) or
+    // reads under `valuesLock`.
+    static void announceAndWait(std::atomic<bool> &writing, const void *valuesLock);
+};
+
+// The tree's structure: many readers, rare writers, one at a time.
 class TreeLock {
 public:
-    static constexpr unsigned kSlots = 16;
-
     class Shared {
     public:
         explicit Shared(TreeLock &lock);
@@ -36,7 +84,7 @@ public:
         Shared &operator=(const Shared &) = delete;
 
     private:
-        std::shared_mutex &slot_;
+        std::atomic<unsigned> &depth_;
     };
 
     class Exclusive {
@@ -51,10 +99,39 @@ public:
     };
 
 private:
-    struct alignas(64) Slot {
-        std::shared_mutex mutex;
+    std::mutex writers_;
+    std::atomic<bool> writing_{false};
+};
+
+// A key's values: many readers, one writer at a time (std::unique_lock for writers). A
+// thread reads under one ValuesLock at a time.
+class ValuesLock {
+public:
+    class Shared {
+    public:
+        explicit Shared(const ValuesLock &lock) : mark_(Readers::mine().values) {
+            Readers::raise<const void *>(mark_, &lock, lock.writing_);
+        }
+        ~Shared() { mark_.store(nullptr, std::memory_order_release); }
+        Shared(const Shared &) = delete;
+        Shared &operator=(const Shared &) = delete;
+
+    private:
+        std::atomic<const void *> &mark_;
     };
-    Slot slots_[kSlots];
+
+    void lock() {
+        writers_.lock();
+        Readers::announceAndWait(writing_, this);
+    }
+    void unlock() {
+        writing_.store(false, std::memory_order_release);
+        writers_.unlock();
+    }
+
+private:
+    std::mutex writers_;
+    std::atomic<bool> writing_{false};
 };
 
 struct Value {
@@ -87,9 +164,7 @@ struct alignas(64) Key {
 
     // Guarded by the TreeLock.
     Key *parent;
-    std::unordered_map<std::string_view, std::shared_ptr<Key>, CaseInsensitiveHash,
-                       CaseInsensitiveEqual>
-        children;  // keyed by a view of the child's own name
+    NameIndex<std::shared_ptr<Key>> children;  // keyed by a view of the child's own name
     LengthHistogram childNameLengths;
     LengthHistogram childClassLengths;
     REGSAM denied = 0;
@@ -99,10 +174,9 @@ struct alignas(64) Key {
 
     // Guarded by valuesLock. Values keep their insertion order; the index maps a view of
     // each value's name to its position.
-    mutable std::shared_mutex valuesLock;
+    mutable ValuesLock valuesLock;
     std::vector<std::unique_ptr<Value>> values;
-    std::unordered_map<std::string_view, size_t, CaseInsensitiveHash, CaseInsensitiveEqual>
-        valueIndex;
+    NameIndex<size_t> valueIndex;
     LengthHistogram valueNameLengths;
     LengthHistogram valueDataSizes;
 

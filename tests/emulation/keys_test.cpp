@@ -1,6 +1,7 @@
 // Keys: handles, predefined roots, paths and names, creation and deletion.
 #include "registry_fixture.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -240,6 +241,44 @@ TEST_F(PathTest, OpeningAMissingKeyFailsAndCreatesNothing) {
     }
     EXPECT_EQ(0u, info(software).subKeys);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, tryOpen(HKEY_LOCAL_MACHINE, "Software"));
+}
+
+// Paths of around 16 names, where the walk's names stop fitting in place.
+TEST_F(PathTest, LongPathsReachTheirKeyAtAnyDepth) {
+    for (int depth : {15, 16, 17, 40}) {
+        std::string path = "Depth" + std::to_string(depth);
+        for (int i = 1; i < depth; ++i) path += "\\N" + std::to_string(i);
+        {
+            KeyHandle created = create(HKEY_CURRENT_USER, path.c_str());
+            setString(created, "depth", std::to_string(depth));
+        }
+        KeyHandle opened = open(HKEY_CURRENT_USER, path.c_str());
+        EXPECT_EQ(stringData(std::to_string(depth)), query(opened, "depth").data) << depth;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, tryOpen(HKEY_CURRENT_USER, (path + "\\Below").c_str()))
+            << depth;
+        std::string upper = path;
+        for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(ERROR_SUCCESS, tryOpen(HKEY_CURRENT_USER, (upper + "\\").c_str())) << depth;
+    }
+}
+
+TEST_F(PathTest, ManySubkeysStayFindableThroughDeletions) {
+    constexpr int kCount = 3000;
+    KeyHandle parent = create(HKEY_CURRENT_USER, "Many");
+    auto nameOf = [](int i) { return "Sub" + std::to_string(i * 7919 % kCount); };
+    for (int i = 0; i < kCount; ++i) create(parent, nameOf(i).c_str());
+    for (int i = 0; i < kCount; i += 3) {
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(parent, nameOf(i).c_str())) << i;
+    }
+    for (int i = 0; i < kCount; i += 9) create(parent, nameOf(i).c_str());  // some come back
+    DWORD present = 0;
+    for (int i = 0; i < kCount; ++i) {
+        const bool there = i % 3 != 0 || i % 9 == 0;
+        present += there;
+        const std::string upper = "SUB" + nameOf(i).substr(3);
+        EXPECT_EQ(there ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND, tryOpen(parent, upper.c_str())) << i;
+    }
+    EXPECT_EQ(present, info(parent).subKeys);
 }
 
 using CreateTest = RegistryTest;

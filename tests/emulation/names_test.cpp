@@ -2,6 +2,7 @@
 // table, lengths in UTF-16 units, and the parts of a path.
 #include "registry_fixture.h"
 
+#include <cctype>
 #include <string>
 
 namespace regemu_test {
@@ -84,6 +85,28 @@ TEST_F(NameCaseTest, ValueNamesFoldAsWindowsFoldsThem) {
         key.reset();
         EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Fold"));
     }
+}
+
+// ASCII names of every length up to two words and a half, folded and compared a word and a
+// tail at a time: each matches its other case and no name that differs in one character.
+TEST_F(NameCaseTest, AsciiNamesOfEveryLengthMatchOnlyThemselves) {
+    KeyHandle key = create(HKEY_CURRENT_USER, "Software\\Lengths");
+    const std::string letters = "aBcDeFgHiJkLmNoPqRsTuVwXyZ";
+    for (size_t length = 1; length <= 20; ++length) {
+        SCOPED_TRACE("length " + std::to_string(length));
+        const std::string name = letters.substr(0, length);
+        setString(key, name.c_str(), name);
+        std::string swapped = name;
+        for (char &c : swapped) c = static_cast<char>(std::islower(static_cast<unsigned char>(c)) ? std::toupper(c) : std::tolower(c));
+        EXPECT_EQ(stringData(name), query(key, swapped.c_str()).data);
+        for (size_t at = 0; at < length; ++at) {
+            std::string other = swapped;
+            other[at] = '_';
+            EXPECT_EQ(ERROR_FILE_NOT_FOUND, query(key, other.c_str()).status) << other;
+        }
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, query(key, (swapped + "_").c_str()).status);
+    }
+    EXPECT_EQ(20u, info(key).values);
 }
 
 using NameLengthTest = RegistryTest;

@@ -206,6 +206,59 @@ TEST_F(StressTest, HandlesStayDistinctAcrossThreads) {
     }
 }
 
+// Calls on a handle while another thread closes it: each call sees the key whole or an
+// invalid handle. The key is deleted first, so the handle holds the last reference to it.
+TEST_F(StressTest, CallsRaceTheCloseOfTheirHandle) {
+    constexpr int kReaders = 3;
+    std::atomic<HKEY> shared{nullptr};
+    std::atomic<bool> done{false};
+    std::atomic<int> unexpected{0};
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        for (int i = 0; i < kRounds / 10; ++i) {
+            const std::string name = "Closing" + std::to_string(i % 7);
+            HKEY key = nullptr;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &key, nullptr) != ERROR_SUCCESS) {
+                ++unexpected;
+                continue;
+            }
+            const BYTE data[4] = {1, 2, 3, 4};
+            if (RegSetValueExA(key, "v", 0, REG_BINARY, data, sizeof data) != ERROR_SUCCESS) ++unexpected;
+            shared.store(key);
+            if (i % 2 == 0 && RegDeleteKeyA(HKEY_CURRENT_USER, name.c_str()) != ERROR_SUCCESS)
+                ++unexpected;
+            std::this_thread::yield();
+            if (RegCloseKey(key) != ERROR_SUCCESS) ++unexpected;
+        }
+        done.store(true);
+    });
+    for (int r = 0; r < kReaders; ++r) {
+        threads.emplace_back([&] {
+            while (!done.load()) {
+                HKEY key = shared.load();
+                BYTE data[4] = {};
+                DWORD type = 0, size = sizeof data;
+                LONG status = RegQueryValueExA(key, "v", nullptr, &type, data, &size);
+                if (status == ERROR_SUCCESS && (type != REG_BINARY || size != 4 || data[3] != 4))
+                    ++unexpected;
+                else if (status != ERROR_SUCCESS && status != ERROR_INVALID_HANDLE &&
+                         status != ERROR_KEY_DELETED && status != ERROR_FILE_NOT_FOUND)
+                    ++unexpected;
+                HKEY again = nullptr;
+                status = RegOpenKeyExA(key, nullptr, 0, KEY_READ, &again);
+                if (status == ERROR_SUCCESS) {
+                    if (RegCloseKey(again) != ERROR_SUCCESS) ++unexpected;
+                } else if (status != ERROR_INVALID_HANDLE && status != ERROR_KEY_DELETED) {
+                    ++unexpected;
+                }
+            }
+        });
+    }
+    runAll(threads);
+    EXPECT_EQ(0, unexpected.load());
+}
+
 TEST_F(StressTest, CountsAndArmedFailuresHoldAcrossThreads) {
     constexpr int kThreads = 4;
     const int perThread = kRounds / 4;
