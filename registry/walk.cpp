@@ -27,40 +27,47 @@ constexpr std::size_t kNarrowNameLimit = 32767;
 // a buffer grown for a name that did not fit stops here.
 constexpr std::size_t kLongestNarrowName = 16383 * kNarrowBytesPerUnit + 1;
 
+// Field identifiers are looked up as a call needs them: every call checks where the walk stands
+// and its key, but only opening or ending a walk needs m_root and m_path. Each lookup searches
+// the class, on every call.
 struct WalkFields {
-    KeyFields key_fields;  // m_root and m_path
+    jclass host_class = nullptr;
     jfieldID key = nullptr;
     jfieldID max_size = nullptr;
     jfieldID index = nullptr;
     jfieldID count = nullptr;
 };
 
-bool find_walk_fields(JNIEnv* env, jclass host_class, WalkFields& fields) {
-    if (!find_key_fields(env, host_class, fields.key_fields)) return false;
-    fields.key = field_id(env, host_class, java::kWalkKeyField);
-    if (fields.key == nullptr) return false;
-    fields.max_size = field_id(env, host_class, java::kWalkMaxSizeField);
-    if (fields.max_size == nullptr) return false;
-    fields.index = field_id(env, host_class, java::kWalkIndexField);
+bool find_position_fields(JNIEnv* env, WalkFields& fields) {
+    fields.index = field_id(env, fields.host_class, java::kWalkIndexField);
     if (fields.index == nullptr) return false;
-    fields.count = field_id(env, host_class, java::kWalkCountField);
+    fields.count = field_id(env, fields.host_class, java::kWalkCountField);
     return fields.count != nullptr;
+}
+
+bool find_key_handle_fields(JNIEnv* env, WalkFields& fields) {
+    fields.key = field_id(env, fields.host_class, java::kWalkKeyField);
+    if (fields.key == nullptr) return false;
+    fields.max_size = field_id(env, fields.host_class, java::kWalkMaxSizeField);
+    return fields.max_size != nullptr;
 }
 
 // The walk's fields as they stand.
 struct WalkState {
-    jint index;
-    jint count;
-    jint max_size;
-    HKEY key;
-    HKEY root;
+    jint index = 0;
+    jint count = 0;
+    jint max_size = 0;
+    HKEY key = nullptr;
 };
 
-WalkState read_state(JNIEnv* env, jobject host, const WalkFields& fields) {
-    return {env->GetIntField(host, fields.index), env->GetIntField(host, fields.count),
-            env->GetIntField(host, fields.max_size),
-            key_from_java(env->GetIntField(host, fields.key)),
-            key_from_java(env->GetIntField(host, fields.key_fields.root))};
+void read_position(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
+    state.index = env->GetIntField(host, fields.index);
+    state.count = env->GetIntField(host, fields.count);
+}
+
+void read_key_handle(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
+    state.max_size = env->GetIntField(host, fields.max_size);
+    state.key = key_from_java(env->GetIntField(host, fields.key));
 }
 
 // Whether the fields describe a walk: unopened, open with a key and a buffer size, or exhausted.
@@ -72,32 +79,39 @@ bool describes_a_walk(const WalkState& state) {
 }
 
 // Gives up the walk's key, if it holds one: closed unless it is the root, and m_hkey cleared.
-void release_walk_key(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
-    if (state.key == nullptr) return;
-    close_key(state.key, state.root);
+// False, with the VM's error pending, when m_root cannot be found: the key then stays as it is.
+bool release_walk_key(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
+    if (state.key == nullptr) return true;
+    const jfieldID root = field_id(env, fields.host_class, java::kRootField);
+    if (root == nullptr) return false;
+    close_key(state.key, key_from_java(env->GetIntField(host, root)));
     state.key = nullptr;
     env->SetIntField(host, fields.key, 0);
+    return true;
 }
 
 // Ends the walk where it stands: no key held, m_index at m_count. A walk never opened, or one
 // whose count is no count, ends empty.
-void end_walk(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
-    release_walk_key(env, host, fields, state);
+bool end_walk(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
+    if (!release_walk_key(env, host, fields, state)) return false;
     if (state.index == -1 || state.count < 0) {
         state.count = 0;
         env->SetIntField(host, fields.count, 0);
     }
     state.index = state.count;
     env->SetIntField(host, fields.index, state.count);
+    return true;
 }
 
 // Opens the walk: the key, its value count and longest name, stored in the host's fields.
 // Returns the count, or -1 with an exception pending; the walk then stays unopened.
 jint open_iteration(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
     // A walk rewound to -1 while open still holds its key: give it up before opening anew.
-    release_walk_key(env, host, fields, state);
+    if (!release_walk_key(env, host, fields, state)) return -1;
 
-    ScopedKey key = open_key(env, host, fields.key_fields, KEY_READ);
+    KeyFields key_fields;
+    if (!find_key_fields(env, fields.host_class, key_fields)) return -1;
+    ScopedKey key = open_key(env, host, key_fields, KEY_READ);
     if (!key) return -1;
 
     DWORD count = 0;
@@ -126,8 +140,7 @@ jint open_iteration(JNIEnv* env, jobject host, const WalkFields& fields, WalkSta
 bool prepare_walk(JNIEnv* env, jobject host, const WalkFields& fields, WalkState& state) {
     if (state.index == -1) return open_iteration(env, host, fields, state) != -1;
     if (describes_a_walk(state)) return true;
-    end_walk(env, host, fields, state);
-    raise_registry_error(env, kEnumValueFailed);
+    if (end_walk(env, host, fields, state)) raise_registry_error(env, kEnumValueFailed);
     return false;
 }
 
@@ -141,21 +154,25 @@ std::size_t first_name_buffer_size(jint max_size) {
 }  // namespace
 
 jboolean walk_has_next(JNIEnv* env, jobject host) {
-    jclass host_class = env->GetObjectClass(host);
     WalkFields fields;
-    if (!find_walk_fields(env, host_class, fields)) return JNI_FALSE;
+    fields.host_class = env->GetObjectClass(host);
+    if (!find_position_fields(env, fields) || !find_key_handle_fields(env, fields)) return JNI_FALSE;
 
-    WalkState state = read_state(env, host, fields);
+    WalkState state;
+    read_position(env, host, fields, state);
+    read_key_handle(env, host, fields, state);
     if (!prepare_walk(env, host, fields, state)) return JNI_FALSE;
     return state.index < state.count ? JNI_TRUE : JNI_FALSE;
 }
 
 jstring walk_next(JNIEnv* env, jobject host) {
-    jclass host_class = env->GetObjectClass(host);
     WalkFields fields;
-    if (!find_walk_fields(env, host_class, fields)) return nullptr;
+    fields.host_class = env->GetObjectClass(host);
+    if (!find_position_fields(env, fields) || !find_key_handle_fields(env, fields)) return nullptr;
 
-    WalkState state = read_state(env, host, fields);
+    WalkState state;
+    read_position(env, host, fields, state);
+    read_key_handle(env, host, fields, state);
     if (!prepare_walk(env, host, fields, state)) return nullptr;
     if (state.index >= state.count) {
         raise_java_exception(env, java::kNoSuchElementExceptionClass, kPastEndOfEnumeration);
@@ -180,8 +197,7 @@ jstring walk_next(JNIEnv* env, jobject host) {
         buffer_size = std::min(buffer_size * 2, kLongestNarrowName);
     }
     if (status != ERROR_SUCCESS) {
-        end_walk(env, host, fields, state);
-        raise_registry_error(env, kEnumValueFailed);
+        if (end_walk(env, host, fields, state)) raise_registry_error(env, kEnumValueFailed);
         return nullptr;
     }
 
@@ -191,16 +207,20 @@ jstring walk_next(JNIEnv* env, jobject host) {
     if (name == nullptr) return nullptr;
     state.index += 1;
     env->SetIntField(host, fields.index, state.index);
-    if (state.index == state.count) release_walk_key(env, host, fields, state);  // the last name
+    // The last name: the walk is over. Should m_root be missing, its error is pending and the
+    // name is not handed out.
+    if (state.index == state.count && !release_walk_key(env, host, fields, state)) return nullptr;
     return name;
 }
 
 void walk_close(JNIEnv* env, jobject host) {
-    jclass host_class = env->GetObjectClass(host);
     WalkFields fields;
-    if (!find_walk_fields(env, host_class, fields)) return;
+    fields.host_class = env->GetObjectClass(host);
+    if (!find_position_fields(env, fields) || !find_key_handle_fields(env, fields)) return;
 
-    WalkState state = read_state(env, host, fields);
+    WalkState state;
+    read_position(env, host, fields, state);
+    read_key_handle(env, host, fields, state);
     if (state.index == state.count && state.key == nullptr) return;  // already ended
     end_walk(env, host, fields, state);
 }
