@@ -1,6 +1,7 @@
 #include "regfile.h"
 
 #include "names.h"
+#include "state.h"
 #include "utf16.h"
 
 #include <cstdint>
@@ -9,24 +10,16 @@ namespace regemu {
 
 namespace {
 
-struct RootName {
-    const char *full;
-    const char *shortName;
-};
-
-// In the order of the predefined keys 0x80000000..0x80000005.
-const RootName kRoots[] = {
-    {"HKEY_CLASSES_ROOT", "HKCR"},   {"HKEY_CURRENT_USER", "HKCU"},
-    {"HKEY_LOCAL_MACHINE", "HKLM"},  {"HKEY_USERS", "HKU"},
-    {"HKEY_PERFORMANCE_DATA", "HKEY_PERFORMANCE_DATA"}, {"HKEY_CURRENT_CONFIG", "HKCC"},
-};
+// The short forms registry files may use, in the order of the predefined keys (rootName's).
+const char *const kShortRootNames[kRootCount] = {"HKCR", "HKCU", "HKLM", "HKU",
+                                                 "HKEY_PERFORMANCE_DATA", "HKCC"};
 
 const char kHeader5[] = "Windows Registry Editor Version 5.00";
 const char kHeader4[] = "REGEDIT4";
 
 int rootByName(std::string_view name) {
-    for (int i = 0; i < static_cast<int>(sizeof kRoots / sizeof kRoots[0]); ++i) {
-        if (equalsIgnoreCase(name, kRoots[i].full) || equalsIgnoreCase(name, kRoots[i].shortName))
+    for (int i = 0; i < kRootCount; ++i) {
+        if (equalsIgnoreCase(name, rootName(i)) || equalsIgnoreCase(name, kShortRootNames[i]))
             return i;
     }
     return -1;
