@@ -100,14 +100,7 @@ void appendValue(std::string &out, const Value &value) {
 std::vector<uint32_t> sortKey(std::string_view name) {
     std::vector<uint32_t> key;
     key.reserve(name.size());
-    auto *p = reinterpret_cast<const unsigned char *>(name.data());
-    auto *end = p + name.size();
-    while (p < end) {
-        uint32_t units[2];
-        unsigned count;
-        p += decodeUnits(p, end, units, count);
-        for (unsigned k = 0; k < count; ++k) key.push_back(upcaseUnit(units[k]));
-    }
+    for (FoldedUnits units(name); !units.done();) key.push_back(units.next());
     return key;
 }
 
